@@ -1,0 +1,70 @@
+#include "frequency.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+namespace zentrava {
+
+FrequencyWord encodeFrequency(double mhz) {
+    // One rounding, to whole steps, then integer arithmetic: no carry can be lost.
+    const auto steps = static_cast<std::int64_t>(std::floor(mhz * double(kFractionOne) / 15.0));
+    const std::int64_t units = steps / kFractionOne;
+    const std::int64_t fraction = steps - (units - 1) * kFractionOne;
+    return {static_cast<std::uint8_t>(units - 1), static_cast<std::uint8_t>(fraction >> 16),
+            static_cast<std::uint8_t>(fraction >> 8), static_cast<std::uint8_t>(fraction)};
+}
+
+double decodeFrequency(const FrequencyWord& word) {
+    const double fraction = double(word[1]) * 65536.0 + double(word[2]) * 256.0 + double(word[3]);
+    double x = fraction / double(kFractionOne);
+    x += double(word[0]);
+    return x * kFrequencyUnitMhz;
+}
+
+QString formatFrequency(double mhz) {
+    if (!std::isfinite(mhz))
+        return QString();
+    if (mhz == 0.0)
+        return QStringLiteral("0");
+
+    // Scientific form gives exactly 15 significant digits, locale-free; the point is placed by hand.
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, mhz,
+                                      std::chars_format::scientific, 14);
+    const std::string text(buffer, result.ptr);
+    const std::size_t ePos = text.find('e');
+    const bool negative = text[0] == '-';
+    std::string digits;
+    for (std::size_t i = negative ? 1 : 0; i < ePos; ++i) {
+        if (text[i] != '.')
+            digits += text[i];
+    }
+    const int exponent = std::atoi(text.c_str() + ePos + 1);
+
+    std::string integerPart;
+    std::string fractionPart;
+    if (exponent >= 0) {
+        const std::size_t intDigits = std::size_t(exponent) + 1;
+        if (intDigits >= digits.size()) {
+            integerPart = digits + std::string(intDigits - digits.size(), '0');
+        } else {
+            integerPart = digits.substr(0, intDigits);
+            fractionPart = digits.substr(intDigits);
+        }
+    } else {
+        integerPart = "0";
+        fractionPart = std::string(std::size_t(-exponent - 1), '0') + digits;
+    }
+    while (!fractionPart.empty() && fractionPart.back() == '0')
+        fractionPart.pop_back();
+
+    std::string out = negative ? "-" : "";
+    out += integerPart;
+    if (!fractionPart.empty())
+        out += "." + fractionPart;
+    return QString::fromLatin1(out.data(), int(out.size()));
+}
+
+} // namespace zentrava

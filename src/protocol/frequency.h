@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+
+namespace zentrava {
+
+using FrequencyWord = std::array<std::uint8_t, 4>;
+
+inline constexpr double kMinFrequencyMhz = 855.0;
+inline constexpr double kMaxFrequencyMhz = 875.0;
+
+// The synthesizer counts 15 MHz units with a 19-bit binary fraction of a unit.
+inline constexpr double kFrequencyUnitMhz = 15.0;
+inline constexpr std::int64_t kFractionOne = std::int64_t(1) << 19;
+
+// MHz -> word, rounding down to the nearest step of 15/2^19 MHz. The integer byte is one less
+// than the whole number of units, so the fraction field holds 2^19 .. 2^20-1 within the band.
+// Defined for 15 <= mhz < 3855 (the integer byte's range); callers check the band first.
+FrequencyWord encodeFrequency(double mhz);
+
+// Word -> MHz; the fraction field is 24 bits wide, so it may add whole units.
+double decodeFrequency(const FrequencyWord& word);
+
+// At most 15 significant digits, no exponent, no trailing zeros, always a full stop.
+QString formatFrequency(double mhz);
+
+} // namespace zentrava
