@@ -59,7 +59,9 @@ constexpr const CommandInfo* findCommand(int code) {
     return nullptr;
 }
 
-constexpr bool isKnownCommand(int code) { return findCommand(code) != nullptr; }
+constexpr bool isKnownCommand(int code) {
+    return findCommand(code) != nullptr;
+}
 
 // Codes outside the table never reach the wire; 2 keeps the frame well formed anyway.
 constexpr int payloadLength(int code) {
@@ -67,7 +69,9 @@ constexpr int payloadLength(int code) {
     return info ? info->payloadLength : 2;
 }
 
-constexpr int frameLength(int code) { return 11 + payloadLength(code); }
+constexpr int frameLength(int code) {
+    return 11 + payloadLength(code);
+}
 
 // Sum of the bytes before the check byte, modulo 256. Requests and replies share the rule.
 std::uint8_t frameChecksum(const QByteArray& frame, int payloadLength);

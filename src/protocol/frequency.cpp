@@ -29,10 +29,11 @@ QString formatFrequency(double mhz) {
     if (mhz == 0.0)
         return QStringLiteral("0");
 
-    // Scientific form gives exactly 15 significant digits, locale-free; the point is placed by hand.
+    // Scientific form gives exactly 15 significant digits, locale-free; the point is placed by
+    // hand.
     char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, mhz,
-                                      std::chars_format::scientific, 14);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, mhz, std::chars_format::scientific, 14);
     const std::string text(buffer, result.ptr);
     const std::size_t ePos = text.find('e');
     const bool negative = text[0] == '-';

@@ -13,7 +13,9 @@ bool isBlank(QChar c) {
            c == QLatin1Char('\n');
 }
 
-bool isDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
+bool isDigit(QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
 
 // Scans a number from the start of `chars`, which holds no blanks. Returns the number of
 // characters it takes (0 when none) and fills `number` with a from_chars-ready copy.

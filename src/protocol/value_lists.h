@@ -10,8 +10,8 @@ namespace zentrava {
 
 // The order of each list is the module's code: baud rates and data rates count from 1,
 // parity from 0.
-inline constexpr std::array<std::string_view, 8> kBaudRates{
-    "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"};
+inline constexpr std::array<std::string_view, 8> kBaudRates{"1200",  "2400",  "4800",  "9600",
+                                                            "19200", "38400", "57600", "115200"};
 inline constexpr std::array<std::string_view, 3> kParities{"n", "e", "o"};
 inline constexpr std::array<std::string_view, 7> kDataRates{"1200",  "2400",  "4800", "9600",
                                                             "19200", "38400", "57600"};

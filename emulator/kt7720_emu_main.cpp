@@ -1,0 +1,272 @@
+#include "emulator/module_model.h"
+#include "emulator/pty_host.h"
+
+#include "protocol/frequency.h"
+#include "protocol/number_text.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTime>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <optional>
+#include <unistd.h>
+
+using namespace zentrava;
+using namespace zentrava::emu;
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+int signalPipe[2] = {-1, -1};
+
+// Only async-signal-safe calls here; the event loop picks the byte up.
+void onSignal(int) {
+    const int savedErrno = errno;
+    const char byte = 1;
+    if (::write(signalPipe[1], &byte, 1) < 0) {
+        // Pipe full: a quit is already on its way.
+    }
+    errno = savedErrno;
+}
+
+bool installSignalHandlers() {
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(SIGINT, &action, nullptr) == 0 &&
+           ::sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+// Line by line and flushed, so a script reading the pipe sees the device path at once.
+void printLine(const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit() + '\n';
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+void logLine(const char* direction, const QByteArray& bytes, const QString& note = {}) {
+    QString line = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) +
+                   QLatin1Char(' ') + QLatin1String(direction) + QLatin1Char(' ') +
+                   QString::fromLatin1(bytes.toHex(' ').toUpper());
+    if (!note.isEmpty())
+        line += QStringLiteral("  (") + note + QLatin1Char(')');
+    printLine(line);
+}
+
+[[noreturn]] void usageError(const QString& message) {
+    std::fprintf(stderr, "kt7720-emu: %s\nTry 'kt7720-emu --help'.\n", qPrintable(message));
+    std::exit(kUsageError);
+}
+
+// Decimal, or hex after 0x, up to `max`.
+std::optional<unsigned> parseUnsigned(const QString& text, unsigned max) {
+    bool ok = false;
+    const QString t = text.trimmed();
+    unsigned value = 0;
+    if (t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        value = t.mid(2).toUInt(&ok, 16);
+    else if (!t.isEmpty() && t.front().isDigit())
+        value = t.toUInt(&ok, 10);
+    if (!ok || value > max)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<FrequencyWord> parseFrequencyWord(QString text) {
+    text.remove(QLatin1Char(' '));
+    if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        text = text.mid(2);
+    if (text.size() != 8)
+        return std::nullopt;
+    bool ok = false;
+    const unsigned value = text.toUInt(&ok, 16);
+    if (!ok)
+        return std::nullopt;
+    return FrequencyWord{std::uint8_t(value >> 24), std::uint8_t(value >> 16),
+                         std::uint8_t(value >> 8), std::uint8_t(value)};
+}
+
+QString wordHex(const FrequencyWord& word) {
+    return QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char*>(word.data()), qsizetype(word.size()))
+            .toHex(' ')
+            .toUpper());
+}
+
+QString describe(const ModuleSettings& s) {
+    return QStringLiteral("baud code %1, parity code %2, data rate code %3, channel %4, "
+                          "power %5, id %6, frequency %7 (%8 MHz)")
+        .arg(s.baudCode)
+        .arg(s.parityCode)
+        .arg(s.dataRateCode)
+        .arg(s.channel)
+        .arg(s.power)
+        .arg(s.id)
+        .arg(wordHex(s.frequency), formatFrequency(decodeFrequency(s.frequency)));
+}
+
+QString description() {
+    QString text = QStringLiteral(
+        "Emulates a KT7720 868 MHz radio module on a pseudo-terminal. The first line printed is "
+        "the device to open (9600 8N1); then every request (<-) and reply (->) is logged in hex.\n"
+        "Setting values are stored as given, also outside the module's lists, and writes from "
+        "the tool are kept the same way. Numbers may be decimal or 0x hex.\n\n"
+        "Initial values: ");
+    text += describe(ModuleSettings{});
+    text += QStringLiteral(".\n\nFault modes for --fault (applied to every reply):\n");
+    for (const FaultInfo& info : kFaultTable) {
+        QString name = QString::fromLatin1(info.name.data(), qsizetype(info.name.size()));
+        if (info.defaultParam > 0)
+            name += QStringLiteral("[:N]");
+        text += QStringLiteral("  %1 %2\n")
+                    .arg(name, -18)
+                    .arg(QString::fromLatin1(info.help.data(), qsizetype(info.help.size())));
+    }
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kt7720-emu"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(description());
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption faultOption(QStringLiteral("fault"),
+                                         QStringLiteral("Fault mode, see above."),
+                                         QStringLiteral("MODE[:N]"));
+    const QCommandLineOption channelOption(QStringLiteral("channel"),
+                                           QStringLiteral("RF channel (list: 0..32)."),
+                                           QStringLiteral("N"));
+    const QCommandLineOption powerOption(QStringLiteral("power"),
+                                         QStringLiteral("TX power level (list: 1..127)."),
+                                         QStringLiteral("N"));
+    const QCommandLineOption dataRateOption(QStringLiteral("data-rate"),
+                                            QStringLiteral("RF data rate code (list: 1..7)."),
+                                            QStringLiteral("CODE"));
+    const QCommandLineOption baudOption(QStringLiteral("baud"),
+                                        QStringLiteral("Module baud-rate code (list: 1..8)."),
+                                        QStringLiteral("CODE"));
+    const QCommandLineOption parityOption(QStringLiteral("parity"),
+                                          QStringLiteral("Module parity code (list: 0..2)."),
+                                          QStringLiteral("CODE"));
+    const QCommandLineOption idOption(QStringLiteral("id"), QStringLiteral("Product ID, 0..65535."),
+                                      QStringLiteral("N"));
+    const QCommandLineOption frequencyOption(
+        QStringLiteral("frequency"),
+        QStringLiteral("TX frequency in MHz, 15 up to below 3855, rounded down to a step."),
+        QStringLiteral("MHZ"));
+    const QCommandLineOption frequencyWordOption(
+        QStringLiteral("frequency-word"), QStringLiteral("TX frequency word as 8 hex digits."),
+        QStringLiteral("HEX8"));
+    parser.addOptions({faultOption, channelOption, powerOption, dataRateOption, baudOption,
+                       parityOption, idOption, frequencyOption, frequencyWordOption});
+
+    if (!parser.parse(QCoreApplication::arguments()))
+        usageError(parser.errorText());
+    if (parser.isSet(helpOption))
+        parser.showHelp(0);
+    if (!parser.positionalArguments().isEmpty())
+        usageError(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments()[0]));
+
+    PtyHost host;
+    ModuleSettings& settings = host.model().settings();
+
+    auto byteOption = [&parser](const QCommandLineOption& option, std::uint8_t& target) {
+        if (!parser.isSet(option))
+            return;
+        const QString text = parser.value(option);
+        const std::optional<unsigned> value = parseUnsigned(text, 255);
+        if (!value)
+            usageError(QStringLiteral("--%1: '%2' is not a number from 0 to 255")
+                           .arg(option.names().constFirst(), text));
+        target = std::uint8_t(*value);
+    };
+    byteOption(channelOption, settings.channel);
+    byteOption(powerOption, settings.power);
+    byteOption(dataRateOption, settings.dataRateCode);
+    byteOption(baudOption, settings.baudCode);
+    byteOption(parityOption, settings.parityCode);
+
+    if (parser.isSet(idOption)) {
+        const std::optional<unsigned> value = parseUnsigned(parser.value(idOption), 65535);
+        if (!value)
+            usageError(QStringLiteral("--id: '%1' is not a number from 0 to 65535")
+                           .arg(parser.value(idOption)));
+        settings.id = std::uint16_t(*value);
+    }
+    if (parser.isSet(frequencyOption) && parser.isSet(frequencyWordOption))
+        usageError(QStringLiteral("--frequency and --frequency-word exclude each other"));
+    if (parser.isSet(frequencyOption)) {
+        const std::optional<double> mhz = parseDecimal(parser.value(frequencyOption));
+        if (!mhz || *mhz < 15.0 || *mhz >= 3855.0)
+            usageError(QStringLiteral("--frequency: '%1' is not a number of MHz from 15 up to "
+                                      "below 3855")
+                           .arg(parser.value(frequencyOption)));
+        settings.frequency = encodeFrequency(*mhz);
+    }
+    if (parser.isSet(frequencyWordOption)) {
+        const std::optional<FrequencyWord> word =
+            parseFrequencyWord(parser.value(frequencyWordOption));
+        if (!word)
+            usageError(QStringLiteral("--frequency-word: '%1' is not 8 hex digits")
+                           .arg(parser.value(frequencyWordOption)));
+        settings.frequency = *word;
+    }
+    if (parser.isSet(faultOption)) {
+        const std::optional<Fault> fault = ModuleModel::parseFault(parser.value(faultOption));
+        if (!fault)
+            usageError(QStringLiteral("--fault: '%1' is not one of: %2")
+                           .arg(parser.value(faultOption),
+                                ModuleModel::faultNames().join(QStringLiteral(", "))));
+        host.model().setFault(*fault);
+    }
+
+    if (!installSignalHandlers()) {
+        std::fprintf(stderr, "kt7720-emu: cannot install signal handlers: %s\n",
+                     std::strerror(errno));
+        return 1;
+    }
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
+        char drain[16];
+        while (::read(signalPipe[0], drain, sizeof drain) > 0) {
+        }
+        QCoreApplication::quit();
+    });
+
+    QString error;
+    if (!host.open(&error)) {
+        std::fprintf(stderr, "kt7720-emu: cannot open a pseudo-terminal: %s\n", qPrintable(error));
+        return 1;
+    }
+    printLine(host.devicePath());
+    printLine(QStringLiteral("# ") + describe(settings) + QStringLiteral(", fault ") +
+              faultText(host.model().fault()));
+
+    QObject::connect(&host, &PtyHost::requestReceived, &app,
+                     [](const QByteArray& frame) { logLine("<-", frame); });
+    QObject::connect(&host, &PtyHost::replySent, &app,
+                     [](const QByteArray& bytes) { logLine("->", bytes); });
+    QObject::connect(&host, &PtyHost::bytesDiscarded, &app, [](const QByteArray& bytes) {
+        logLine("<-", bytes, QStringLiteral("not a request, ignored"));
+    });
+    QObject::connect(&host, &PtyHost::vanished, &app, [] {
+        printLine(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) +
+                  QStringLiteral(" device closed (vanish)"));
+        QCoreApplication::quit();
+    });
+
+    return app.exec();
+}

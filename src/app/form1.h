@@ -1,0 +1,176 @@
+#pragma once
+
+#include "app/ui_services.h"
+#include "protocol/command_frame.h"
+#include "serial/port_map.h"
+#include "serial/serial_link.h"
+
+#include <QByteArray>
+#include <QColor>
+#include <QMainWindow>
+
+#include <array>
+#include <memory>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+
+namespace zentrava {
+
+// The one window: every control, the serial link, the reply timer and the transaction state.
+// Handlers are defined in the file of their subsystem (serial/, protocol/, editors/).
+class Form1 : public QMainWindow {
+    Q_OBJECT
+public:
+    // `link` replaces the real serial link; tests use it for failures a device cannot produce.
+    explicit Form1(PortMap portMap, UiServices services = {},
+                   std::unique_ptr<SerialLink> link = nullptr, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    SerialLink& serialLink() { return *MSComm1; }
+    QString panelText(int panel) const;
+
+    // Transaction state shared by the request, time-out and reply handlers.
+    qint16 pendingCommand = 0;
+    QByteArray replyBuffer;
+
+    static const QColor kLightGreen;
+    static const QColor kLightBlue;
+
+    void comopen_Click();
+    void Image1_Click();
+    void Timer2_Timer();
+    void MSComm1_OnComm();
+    void MSComm1_DeviceLost();
+
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Command4_Click();
+    void readchannel_Click();
+    void writechannel_Click();
+    void TXfrequency_Change();
+    void readid_Click();
+    void writeid_Click();
+    void readdatarate_Click();
+    void writedatarate_Click();
+    void readserial_Click();
+    void writeserial_Click();
+    // Returns true when the key was handled here and must not reach the box.
+    bool id_KeyPress(int& keyAscii);
+    bool id_KeyDown(int keyCode, int shift);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createControls();
+    void createStatusBar();
+    void wireEvents();
+    void runStartupSequence();
+    QRect twips(int left, int top, int width, int height) const;
+    QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption,
+                            QRect geometry);
+    QComboBox* makeCombo(QWidget* parent, const char* name, bool editable, QRect geometry);
+    QLineEdit* makeTextBox(QWidget* parent, const char* name, const QString& text, QRect geometry);
+    QGroupBox* makeFrame(const char* name, const QString& caption, QRect geometry);
+    void setPanelText(int panel, const QString& text);
+    void updateClock();
+
+    // Port management.
+    void probePorts();
+    void applyStartupSettings();
+    int runOpenSteps();
+    int runCloseSteps();
+    void reportSerialError(int code);
+    void closeAfterDeviceFailure();
+    void setComopenColor(const QColor& color);
+
+    // Transaction.
+    void setCommandButtonsEnabled(bool enabled);
+    void startTransaction(CommandCode code, const QByteArray& payload = {});
+    bool sendRequest(CommandCode code, const QByteArray& frame);
+    void startReplyTimer();
+    void refuseInput();
+    void decodeReply();
+    void failPendingReply();
+    void noteWireTraffic(const QByteArray& request, const QByteArray& reply);
+    void writeByteSetting(const QComboBox* box, CommandCode code);
+
+    // Decoders: false when the payload names nothing the window can show.
+    bool decodeSerialSettings();
+    bool decodeDataRate();
+    bool decodeChannel();
+    bool decodeProductId();
+    bool decodePower();
+    bool decodeFrequency();
+
+    struct ReplyDecoder {
+        CommandCode code;
+        bool (Form1::*decode)();
+    };
+    static const std::array<ReplyDecoder, 12> kReplyDecoders;
+
+    PortMap m_portMap;
+    std::unique_ptr<MessageSink> m_ownMessages;
+    std::unique_ptr<Launcher> m_ownLauncher;
+    std::unique_ptr<Clipboard> m_ownClipboard;
+    UiServices m_services;
+    double m_scale = 1.0;
+    QColor m_buttonFace;
+    // True from a successful open until the port is closed, so a lost device is told once.
+    bool m_portInUse = false;
+    QByteArray m_lastRequest;
+    QString m_lastRequestTime;
+
+    std::unique_ptr<SerialLink> MSComm1;
+    QTimer* Timer2 = nullptr;
+    QTimer* m_clockTimer = nullptr;
+    std::array<QLabel*, 3> m_panels{};
+
+    QGroupBox* Frame1 = nullptr;
+    QComboBox* comport = nullptr;
+    QPushButton* comopen = nullptr;
+    QLabel* Label2 = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QLineEdit* TXfrequency = nullptr;
+    QPushButton* readchannel = nullptr;
+    QPushButton* writechannel = nullptr;
+    QGroupBox* Frame7 = nullptr;
+    QLineEdit* RXfrequency = nullptr;
+    QPushButton* readpowerlevel = nullptr;
+    QPushButton* writepowerlevel = nullptr;
+    QGroupBox* Frame3 = nullptr;
+    QComboBox* datarate = nullptr;
+    QPushButton* readdatarate = nullptr;
+    QPushButton* writedatarate = nullptr;
+    QGroupBox* Frame6 = nullptr;
+    QComboBox* Combo1 = nullptr;
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QGroupBox* Frame5 = nullptr;
+    QLineEdit* id = nullptr;
+    QPushButton* readid = nullptr;
+    QPushButton* writeid = nullptr;
+    QGroupBox* Frame8 = nullptr;
+    QComboBox* Combo2 = nullptr;
+    QPushButton* Command3 = nullptr;
+    QPushButton* Command4 = nullptr;
+    QGroupBox* Frame4 = nullptr;
+    QLabel* Label8 = nullptr;
+    QComboBox* sbaudrate = nullptr;
+    QLabel* Label11 = nullptr;
+    QComboBox* scheckbits = nullptr;
+    QPushButton* readserial = nullptr;
+    QPushButton* writeserial = nullptr;
+    QLabel* Image1 = nullptr;
+
+    // The twelve command buttons, locked and unlocked together in this order.
+    std::array<QPushButton*, 12> m_commandButtons{};
+};
+
+} // namespace zentrava

@@ -1,0 +1,28 @@
+// RF data rate: a list text sent as its 1-based code.
+#include "app/form1.h"
+
+#include "protocol/value_lists.h"
+
+#include <QComboBox>
+
+namespace zentrava {
+
+void Form1::readdatarate_Click() {
+    startTransaction(command::kReadDataRate);
+}
+
+void Form1::writedatarate_Click() {
+    if (datarate->currentText().isEmpty()) {
+        refuseInput();
+        startReplyTimer();
+        return;
+    }
+    setCommandButtonsEnabled(false);
+    // A text that names no rate is still sent, as code 0.
+    const std::uint8_t code = codeForText(kDataRates, datarate->currentText(), 1);
+    if (sendRequest(command::kWriteDataRate,
+                    buildCommandFrame(command::kWriteDataRate, QByteArray{char(code), '\0'})))
+        startReplyTimer();
+}
+
+} // namespace zentrava

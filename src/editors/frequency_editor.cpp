@@ -1,0 +1,40 @@
+// Transmit frequency: MHz as text, sent as the synthesizer's frequency word.
+#include "app/form1.h"
+
+#include "protocol/frequency.h"
+#include "protocol/number_text.h"
+
+#include <QLineEdit>
+
+namespace zentrava {
+
+void Form1::readchannel_Click() {
+    startTransaction(command::kReadFrequency);
+}
+
+void Form1::writechannel_Click() {
+    setCommandButtonsEnabled(false);
+    // The range rule lets one- and two-character texts through; the module must never be
+    // tuned out of its band.
+    const std::optional<double> mhz = parseDecimal(TXfrequency->text());
+    if (!mhz || *mhz < kMinFrequencyMhz || *mhz > kMaxFrequencyMhz) {
+        refuseInput();
+        startReplyTimer();
+        return;
+    }
+    const FrequencyWord word = encodeFrequency(*mhz);
+    const QByteArray payload(reinterpret_cast<const char*>(word.data()), int(word.size()));
+    if (sendRequest(command::kWriteFrequency, buildCommandFrame(command::kWriteFrequency, payload)))
+        startReplyTimer();
+}
+
+void Form1::TXfrequency_Change() {
+    const QString fallback = QStringLiteral("868");
+    if (leadingNumberValue(TXfrequency->text()) > kMaxFrequencyMhz)
+        TXfrequency->setText(fallback);
+    const QString text = TXfrequency->text();
+    if (text.size() > 2 && leadingNumberValue(text) < kMinFrequencyMhz)
+        TXfrequency->setText(fallback);
+}
+
+} // namespace zentrava

@@ -1,0 +1,120 @@
+// The window's port handling: the probe, the start-up settings and the open/close toggle.
+#include "app/form1.h"
+
+#include "serial/serial_errors.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QTimer>
+
+namespace zentrava {
+
+namespace {
+const QString kStartupSettings = QStringLiteral("9600,n,8,1");
+const QString kOpenSettings = QStringLiteral("9600,n,8,1 ");
+
+// "COM1" .. "COM16" exactly; 0 for any other text.
+int portNumberFromName(const QString& name) {
+    for (int port = 1; port <= PortMap::kPortCount; ++port) {
+        if (name == QStringLiteral("COM%1").arg(port))
+            return port;
+    }
+    return 0;
+}
+} // namespace
+
+void Form1::probePorts() {
+    comport->clear();
+    for (int i = 1; i <= PortMap::kPortCount; ++i) {
+        const int port = PortMap::kPortCount + 1 - i;
+        MSComm1->setCommPort(port);
+        MSComm1->setPortOpen(true);
+        if (!MSComm1->portOpen())
+            continue;
+        MSComm1->setPortOpen(false);
+        comport->insertItem(0, QStringLiteral("COM%1").arg(port));
+        QString tip = m_portMap.device(port);
+        if (!m_portMap.description(port).isEmpty())
+            tip += QStringLiteral(" \u2014 ") + m_portMap.description(port);
+        comport->setItemData(0, tip, Qt::ToolTipRole);
+        comport->setCurrentIndex(0);
+    }
+    connect(comport, &QComboBox::currentIndexChanged, this, [this](int index) {
+        comport->setToolTip(comport->itemData(index, Qt::ToolTipRole).toString());
+    });
+    comport->setToolTip(comport->itemData(comport->currentIndex(), Qt::ToolTipRole).toString());
+}
+
+void Form1::applyStartupSettings() {
+    // Each step may fail on an odd device; start-up goes on regardless.
+    MSComm1->setSettings(kStartupSettings);
+    MSComm1->setInputMode(SerialLink::kInputBinary);
+    MSComm1->setInBufferSize(1024);
+    MSComm1->setInBufferCount(0);
+    MSComm1->setInputLen(1);
+    MSComm1->setRThreshold(1);
+    MSComm1->setSThreshold(1);
+}
+
+void Form1::setComopenColor(const QColor& color) {
+    QPalette palette = comopen->palette();
+    palette.setColor(QPalette::Button, color);
+    comopen->setPalette(palette);
+}
+
+void Form1::comopen_Click() {
+    const int error = comopen->text() == QLatin1String("Close") ? runCloseSteps() : runOpenSteps();
+    reportSerialError(error);
+}
+
+int Form1::runCloseSteps() {
+    m_portInUse = false;
+    if (const int error = MSComm1->setPortOpen(false))
+        return error;
+    setComopenColor(m_buttonFace);
+    comopen->setText(QStringLiteral("Open"));
+    setPanelText(1, QStringLiteral("Closed ") + kStartupSettings);
+    comport->setEnabled(true);
+    setCommandButtonsEnabled(false);
+    return serial_error::kNone;
+}
+
+int Form1::runOpenSteps() {
+    setComopenColor(kLightBlue);
+    comopen->setText(QStringLiteral("Close"));
+    if (const int port = portNumberFromName(comport->currentText())) {
+        if (const int error = MSComm1->setCommPort(port))
+            return error;
+    }
+    if (const int error = MSComm1->setSettings(kOpenSettings))
+        return error;
+    if (const int error = MSComm1->setPortOpen(true))
+        return error;
+    m_portInUse = true;
+    setPanelText(1, QStringLiteral("Opened ") + kStartupSettings);
+    comport->setEnabled(false);
+    setCommandButtonsEnabled(true);
+    return serial_error::kNone;
+}
+
+void Form1::reportSerialError(int code) {
+    const QString message = serialErrorMessage(code, MSComm1->deviceName());
+    if (!message.isEmpty())
+        m_services.messages->warn(this, message);
+}
+
+void Form1::MSComm1_DeviceLost() {
+    // A command still waiting then ends with its honest "Time out!".
+    if (m_portInUse) {
+        runCloseSteps();
+        reportSerialError(serial_error::kDeviceError);
+    }
+}
+
+void Form1::closeAfterDeviceFailure() {
+    runCloseSteps();
+    Timer2->stop();
+    reportSerialError(serial_error::kDeviceError);
+}
+
+} // namespace zentrava
