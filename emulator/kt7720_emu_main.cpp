@@ -146,21 +146,23 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption faultOption(QStringLiteral("fault"),
                                          QStringLiteral("Fault mode, see above."),
                                          QStringLiteral("MODE[:N]"));
-    const QCommandLineOption channelOption(QStringLiteral("channel"),
-                                           QStringLiteral("RF channel (list: 0..32)."),
-                                           QStringLiteral("N"));
-    const QCommandLineOption powerOption(QStringLiteral("power"),
-                                         QStringLiteral("TX power level (list: 1..127)."),
-                                         QStringLiteral("N"));
-    const QCommandLineOption dataRateOption(QStringLiteral("data-rate"),
-                                            QStringLiteral("RF data rate code (list: 1..7)."),
-                                            QStringLiteral("CODE"));
-    const QCommandLineOption baudOption(QStringLiteral("baud"),
-                                        QStringLiteral("Module baud-rate code (list: 1..8)."),
-                                        QStringLiteral("CODE"));
-    const QCommandLineOption parityOption(QStringLiteral("parity"),
-                                          QStringLiteral("Module parity code (list: 0..2)."),
-                                          QStringLiteral("CODE"));
+    const QCommandLineOption channelOption(
+        QStringLiteral("channel"), QStringLiteral("RF channel, 0..255 (module's list: 0..32)."),
+        QStringLiteral("N"));
+    const QCommandLineOption powerOption(
+        QStringLiteral("power"), QStringLiteral("TX power level, 0..255 (module's list: 1..127)."),
+        QStringLiteral("N"));
+    const QCommandLineOption dataRateOption(
+        QStringLiteral("data-rate"),
+        QStringLiteral("RF data rate code, 0..255 (module's list: 1..7)."), QStringLiteral("CODE"));
+    const QCommandLineOption baudOption(
+        QStringLiteral("baud"),
+        QStringLiteral("Serial baud-rate code, 0..255 (module's list: 1..8)."),
+        QStringLiteral("CODE"));
+    const QCommandLineOption parityOption(
+        QStringLiteral("parity"),
+        QStringLiteral("Serial parity code, 0..255 (module's list: 0..2)."),
+        QStringLiteral("CODE"));
     const QCommandLineOption idOption(QStringLiteral("id"), QStringLiteral("Product ID, 0..65535."),
                                       QStringLiteral("N"));
     const QCommandLineOption frequencyOption(
@@ -227,7 +229,8 @@ int main(int argc, char* argv[]) {
     if (parser.isSet(faultOption)) {
         const std::optional<Fault> fault = ModuleModel::parseFault(parser.value(faultOption));
         if (!fault)
-            usageError(QStringLiteral("--fault: '%1' is not one of: %2")
+            usageError(QStringLiteral("--fault: '%1' is not MODE or MODE:N with N from 1 to 600000 "
+                                      "for a mode that takes one; modes: %2")
                            .arg(parser.value(faultOption),
                                 ModuleModel::faultNames().join(QStringLiteral(", "))));
         host.model().setFault(*fault);
