@@ -115,10 +115,10 @@ QComboBox* Form1::makeCombo(QWidget* parent, const char* name, bool editable, QR
         // Typed text stays typed text: no completion, no new list entries on Enter.
         box->setCompleter(nullptr);
         box->setInsertPolicy(QComboBox::NoInsert);
-        // The boxes are narrow: a slim arrow leaves room for "115200".
-        box->setStyleSheet(QStringLiteral("QComboBox { padding-left: 1px; }"
-                                          "QComboBox::drop-down { width: 12px; }"));
     }
+    // The boxes are narrow: a slim arrow leaves room for "115200".
+    box->setStyleSheet(QStringLiteral("QComboBox { padding-left: 1px; }"
+                                      "QComboBox::drop-down { width: 12px; }"));
     QPalette palette = box->palette();
     palette.setColor(QPalette::Base, kLightGreen);
     palette.setColor(QPalette::Button, kLightGreen);

@@ -97,6 +97,8 @@ bool Form1::decodeFrequency() {
     if (mhz < kMinFrequencyMhz || mhz > kMaxFrequencyMhz)
         return false;
     TXfrequency->setText(formatFrequency(mhz));
+    // Long values show their leading digits, like a box that was just filled.
+    TXfrequency->setCursorPosition(0);
     return true;
 }
 
