@@ -93,6 +93,8 @@ int QtSerialLink::openPort() {
             return serial_error::kOther;
         }
     }
+    // Whatever a device sent while nobody listened is no answer to anything we ask.
+    m_port.clear(QSerialPort::Input);
     return serial_error::kNone;
 }
 
