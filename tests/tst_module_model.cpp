@@ -2,7 +2,6 @@
 
 #include "protocol/command_frame.h"
 
-#include <QRandomGenerator>
 #include <QTest>
 
 using namespace zentrava;
@@ -41,14 +40,12 @@ private Q_SLOTS:
     void dropsMalformedRequest_data();
     void dropsMalformedRequest();
     void reassemblesStream();
-    void survivesRandomBytes();
     void faults_data();
     void faults();
     void queuedFaultsComeFirst();
     void writeUnderSilenceStillTakesEffect();
     void parseFault_data();
     void parseFault();
-    void faultNamesParseBack();
 };
 
 void TestModuleModel::answersEachCode_data() {
@@ -114,17 +111,13 @@ void TestModuleModel::writeThenReadKeepsValue_data() {
 
     QTest::newRow("serial") << 1 << hex("08 01") << hex("08 01");
     QTest::newRow("serial, parity 3") << 1 << hex("04 03") << hex("04 03");
-    QTest::newRow("serial, codes 0") << 1 << hex("00 00") << hex("00 00");
     QTest::newRow("data rate 7") << 3 << hex("07 00") << hex("07 00");
     QTest::newRow("data rate 9") << 3 << hex("09 00") << hex("09 00");
     QTest::newRow("channel 32") << 5 << hex("20 00") << hex("20 00");
     QTest::newRow("channel 200") << 5 << hex("c8 00") << hex("c8 00");
-    QTest::newRow("id 0") << 9 << hex("00 00") << hex("00 00");
     QTest::newRow("id 65535") << 9 << hex("ff ff") << hex("ff ff");
-    QTest::newRow("power 1") << 11 << hex("01 00") << hex("01 00");
     QTest::newRow("power 0") << 11 << hex("00 00") << hex("00 00");
     QTest::newRow("power 255") << 11 << hex("ff 00") << hex("ff 00");
-    QTest::newRow("frequency") << 13 << hex("39 0f 00 00") << hex("39 0f 00 00");
     QTest::newRow("frequency all ones") << 13 << hex("ff ff ff ff") << hex("ff ff ff ff");
 }
 
@@ -151,17 +144,13 @@ void TestModuleModel::dropsMalformedRequest_data() {
     QTest::addColumn<QByteArray>("bad");
 
     QTest::newRow("bad checksum") << hex("af af 00 00 af 80 06 02 00 00 96 0d 0a");
-    QTest::newRow("bad checksum on a write") << hex("af af 00 00 af 80 05 02 c8 00 5d 0d 0a");
     QTest::newRow("first header byte") << hex("ae af 00 00 af 80 06 02 00 00 94 0d 0a");
-    QTest::newRow("third header byte") << hex("af af 01 00 af 80 06 02 00 00 96 0d 0a");
     QTest::newRow("reply marker") << hex("af af 00 00 af 00 06 02 00 00 15 0d 0a");
     QTest::newRow("length 4 for a 2-byte code")
         << hex("af af 00 00 af 80 06 04 00 00 00 00 97 0d 0a");
     QTest::newRow("length 2 for frequency") << hex("af af 00 00 af 80 0e 02 00 00 9d 0d 0a");
     QTest::newRow("unknown code 7") << hex("af af 00 00 af 80 07 02 00 00 96 0d 0a");
-    QTest::newRow("code 0") << hex("af af 00 00 af 80 00 02 00 00 8f 0d 0a");
     QTest::newRow("CR missing") << hex("af af 00 00 af 80 06 02 00 00 95 00 0a");
-    QTest::newRow("LF missing") << hex("af af 00 00 af 80 06 02 00 00 95 0d 00");
     QTest::newRow("cut short before the next request")
         << hex("af af 00 00 af 80 06 02 00 00 95 0d");
     QTest::newRow("header fragments") << hex("af af af af 00 af af 00 00 af");
@@ -197,38 +186,6 @@ void TestModuleModel::reassemblesStream() {
     QCOMPARE(replies.size(), std::size_t(1));
     QCOMPARE(replies[0].request, readFrequency);
     QVERIFY(model.takeDiscarded().isEmpty());
-}
-
-void TestModuleModel::survivesRandomBytes() {
-    // Mostly frame bytes, with real requests mixed in, so the deeper checks get reached.
-    static constexpr char kFrameBytes[] = {char(0xAF), char(0x80), 0x00, 0x0D, 0x0A, 0x02, 0x04};
-    QRandomGenerator random(7720);
-    ModuleModel model;
-    int answered = 0;
-    for (int round = 0; round < 3000; ++round) {
-        QByteArray chunk;
-        if (random.bounded(8) == 0) {
-            chunk = buildCommandFrame(CommandCode(1 + random.bounded(14)));
-        } else {
-            const int size = 1 + random.bounded(24);
-            for (int i = 0; i < size; ++i) {
-                chunk.append(random.bounded(3) == 0 ? char(random.bounded(256))
-                                                    : kFrameBytes[random.bounded(7)]);
-            }
-        }
-        for (const Reply& reply : model.feed(chunk)) {
-            const int code = static_cast<std::uint8_t>(reply.request[6]);
-            QVERIFY(isKnownCommand(code));
-            QCOMPARE(reply.request, buildCommandFrame(CommandCode(code),
-                                                      reply.request.mid(8, payloadLength(code))));
-            ++answered;
-        }
-    }
-    QVERIFY(answered > 0);
-
-    const std::vector<Reply> last = model.feed(kReadChannel);
-    QVERIFY(!last.empty());
-    QCOMPARE(last.back().request, kReadChannel);
 }
 
 void TestModuleModel::faults_data() {
@@ -325,36 +282,20 @@ void TestModuleModel::parseFault_data() {
     auto bad = [](const char* name, const char* text) {
         QTest::newRow(name) << QString::fromLatin1(text) << false << Fault{};
     };
-    good("none", FaultKind::None, 0);
     good("silent", FaultKind::Silent, 0);
     good("delay", FaultKind::Delay, 0);
     good("delay:1000", FaultKind::Delay, 1000);
-    good("wrong-code", FaultKind::WrongCode, 0);
-    good("bad-header", FaultKind::BadHeader, 0);
-    good("bad-length", FaultKind::BadLength, 0);
-    good("bad-terminator", FaultKind::BadTerminator, 0);
-    good("short", FaultKind::ShortReply, 0);
     good("short:3", FaultKind::ShortReply, 3);
     good("long:2", FaultKind::LongReply, 2);
-    good("noise", FaultKind::NoiseFirst, 0);
     good("trickle:10", FaultKind::Trickle, 10);
-    good("paced", FaultKind::Paced, 0);
-    good("vanish", FaultKind::Vanish, 0);
     good(" Silent ", FaultKind::Silent, 0);
     good("delay:600000", FaultKind::Delay, 600000);
 
-    bad("empty", "");
     bad("unknown", "bogus");
     bad("prefix of a name", "sil");
     bad("number on a plain fault", "silent:3");
-    bad("colon without number", "delay:");
     bad("zero", "delay:0");
-    bad("negative", "delay:-5");
-    bad("plus sign", "long:+2");
-    bad("letters", "trickle:abc");
     bad("too large", "delay:600001");
-    bad("two numbers", "delay:1:2");
-    bad("number only", ":5");
 }
 
 void TestModuleModel::parseFault() {
@@ -367,17 +308,6 @@ void TestModuleModel::parseFault() {
     if (valid) {
         QCOMPARE(parsed->kind, fault.kind);
         QCOMPARE(parsed->param, fault.param);
-    }
-}
-
-void TestModuleModel::faultNamesParseBack() {
-    const QStringList names = ModuleModel::faultNames();
-    QCOMPARE(names.size(), qsizetype(kFaultTable.size()));
-    for (const QString& name : names) {
-        const std::optional<Fault> fault = ModuleModel::parseFault(name);
-        QVERIFY2(fault.has_value(), qPrintable(name));
-        QCOMPARE(faultText(*fault).section(QLatin1Char(':'), 0, 0), name);
-        QCOMPARE(ModuleModel::parseFault(faultText(*fault))->kind, fault->kind);
     }
 }
 
