@@ -38,7 +38,7 @@ void Form1::writeByteSetting(const QComboBox* box, CommandCode code) {
         startReplyTimer();
         return;
     }
-    const QByteArray payload{char(*value), '\0'};
+    const QByteArray payload = payloadBytes({*value, 0});
     if (sendRequest(code, buildCommandFrame(code, payload)))
         startReplyTimer();
 }

@@ -21,7 +21,7 @@ void Form1::writedatarate_Click() {
     // A text that names no rate is still sent, as code 0.
     const std::uint8_t code = codeForText(kDataRates, datarate->currentText(), 1);
     if (sendRequest(command::kWriteDataRate,
-                    buildCommandFrame(command::kWriteDataRate, QByteArray{char(code), '\0'})))
+                    buildCommandFrame(command::kWriteDataRate, payloadBytes({code, 0}))))
         startReplyTimer();
 }
 

@@ -23,7 +23,7 @@ void Form1::writeid_Click() {
     // Locked before the check: a refused ID keeps the buttons off until the time-out.
     setCommandButtonsEnabled(false);
     if (const std::optional<std::uint16_t> value = productIdFromText(id->text())) {
-        const QByteArray payload{char(*value >> 8), char(*value & 0xFF)};
+        const QByteArray payload = payloadBytes({std::uint8_t(*value >> 8), std::uint8_t(*value)});
         if (!sendRequest(command::kWriteId, buildCommandFrame(command::kWriteId, payload)))
             return;
     } else {

@@ -21,7 +21,7 @@ void Form1::writeserial_Click() {
     const std::uint8_t baud = codeForText(kBaudRates, sbaudrate->currentText(), 1);
     const std::uint8_t parity = codeForText(kParities, scheckbits->currentText(), 0);
     if (sendRequest(command::kWriteSerial,
-                    buildCommandFrame(command::kWriteSerial, QByteArray{char(baud), char(parity)})))
+                    buildCommandFrame(command::kWriteSerial, payloadBytes({baud, parity}))))
         startReplyTimer();
 }
 

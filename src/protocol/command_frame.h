@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 
 namespace zentrava {
 
@@ -75,6 +76,14 @@ constexpr int frameLength(int code) {
 
 // Sum of the bytes before the check byte, modulo 256. Requests and replies share the rule.
 std::uint8_t frameChecksum(const QByteArray& frame, int payloadLength);
+
+// Payload bytes in order. (QByteArray{a, b} would mean "a copies of b".)
+inline QByteArray payloadBytes(std::initializer_list<std::uint8_t> bytes) {
+    QByteArray payload;
+    for (std::uint8_t byte : bytes)
+        payload.append(char(byte));
+    return payload;
+}
 
 // The request frame for a code. Missing payload bytes are zero, surplus ones are ignored.
 QByteArray buildCommandFrame(CommandCode code, const QByteArray& payload = {});

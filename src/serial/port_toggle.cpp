@@ -114,6 +114,9 @@ void Form1::MSComm1_DeviceLost() {
 void Form1::closeAfterDeviceFailure() {
     runCloseSteps();
     Timer2->stop();
+    // With the timer stopped nothing would ever replace a waiting ".....".
+    if (panelText(2) == QLatin1String("....."))
+        setPanelText(2, QString());
     reportSerialError(serial_error::kDeviceError);
 }
 
