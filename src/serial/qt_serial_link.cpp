@@ -51,7 +51,8 @@ int QtSerialLink::applySettings() {
 int QtSerialLink::setPortOpen(bool open) {
     if (!open) {
         // Closing a port that is not open is harmless; nothing to report.
-        m_port.close();
+        if (m_port.isOpen())
+            m_port.close();
         return serial_error::kNone;
     }
     if (m_port.isOpen())
