@@ -103,28 +103,28 @@ QString faultText(const Fault& fault) {
 }
 
 std::vector<Reply> ModuleModel::feed(const QByteArray& bytes) {
-    buffer_.append(bytes);
+    m_buffer.append(bytes);
     std::vector<Reply> replies;
-    while (!buffer_.isEmpty()) {
+    while (!m_buffer.isEmpty()) {
         int length = 0;
-        const Scan result = scan(buffer_, &length);
+        const Scan result = scan(m_buffer, &length);
         if (result == Scan::NeedMore)
             break;
         if (result == Scan::Drop) {
             // One byte at a time, so a good request hiding inside a broken one is still found.
-            discarded_.append(buffer_.front());
-            buffer_.remove(0, 1);
+            m_discarded.append(m_buffer.front());
+            m_buffer.remove(0, 1);
             continue;
         }
-        replies.push_back(answer(buffer_.left(length)));
-        buffer_.remove(0, length);
+        replies.push_back(answer(m_buffer.left(length)));
+        m_buffer.remove(0, length);
     }
     return replies;
 }
 
 QByteArray ModuleModel::takeDiscarded() {
     QByteArray out;
-    out.swap(discarded_);
+    out.swap(m_discarded);
     return out;
 }
 
@@ -142,17 +142,17 @@ Reply ModuleModel::answer(const QByteArray& request) {
     bytes.append(char(kCarriageReturn));
     bytes.append(char(kLineFeed));
 
-    Fault fault = standingFault_;
-    if (!queuedFaults_.empty()) {
-        fault = queuedFaults_.front();
-        queuedFaults_.pop_front();
+    Fault fault = m_standingFault;
+    if (!m_queuedFaults.empty()) {
+        fault = m_queuedFaults.front();
+        m_queuedFaults.pop_front();
     }
     applyByteFault(bytes, fault);
     return Reply{request, bytes, fault};
 }
 
 QByteArray ModuleModel::heldPayload(int code) const {
-    const ModuleSettings& s = settings_;
+    const ModuleSettings& s = m_settings;
     auto pair = [](int a, int b) {
         QByteArray p(2, '\0');
         p[0] = char(a);
@@ -185,7 +185,7 @@ QByteArray ModuleModel::heldPayload(int code) const {
 }
 
 void ModuleModel::store(int code, const QByteArray& payload) {
-    ModuleSettings& s = settings_;
+    ModuleSettings& s = m_settings;
     switch (code) {
     case command::kWriteSerial:
         s.baudCode = at(payload, 0);

@@ -95,14 +95,14 @@ public:
     // Bytes given up on while looking for a request since the last call.
     QByteArray takeDiscarded();
 
-    void setFault(Fault fault) { standingFault_ = fault; }
-    Fault fault() const { return standingFault_; }
+    void setFault(Fault fault) { m_standingFault = fault; }
+    Fault fault() const { return m_standingFault; }
     // Only for the next answered request; queued faults are used up in order before the
     // standing one applies again.
-    void queueFault(Fault fault) { queuedFaults_.push_back(fault); }
+    void queueFault(Fault fault) { m_queuedFaults.push_back(fault); }
 
-    ModuleSettings& settings() { return settings_; }
-    const ModuleSettings& settings() const { return settings_; }
+    ModuleSettings& settings() { return m_settings; }
+    const ModuleSettings& settings() const { return m_settings; }
 
     // "name" or "name:N" from kFaultTable; N only for faults that take one, 1 .. 600000.
     static std::optional<Fault> parseFault(QStringView text);
@@ -113,11 +113,11 @@ private:
     QByteArray heldPayload(int code) const;
     void store(int code, const QByteArray& payload);
 
-    ModuleSettings settings_;
-    QByteArray buffer_;
-    QByteArray discarded_;
-    Fault standingFault_;
-    std::deque<Fault> queuedFaults_;
+    ModuleSettings m_settings;
+    QByteArray m_buffer;
+    QByteArray m_discarded;
+    Fault m_standingFault;
+    std::deque<Fault> m_queuedFaults;
 };
 
 } // namespace zentrava::emu

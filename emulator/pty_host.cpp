@@ -32,14 +32,14 @@ void setCloseOnExec(int fd) {
 } // namespace
 
 PtyHost::PtyHost(QObject* parent)
-    : QObject(parent), stepTimer_(new QTimer(this)), retryTimer_(new QTimer(this)) {
-    stepTimer_->setSingleShot(true);
-    stepTimer_->setTimerType(Qt::PreciseTimer);
-    connect(stepTimer_, &QTimer::timeout, this, &PtyHost::sendStep);
-    retryTimer_->setSingleShot(true);
-    connect(retryTimer_, &QTimer::timeout, this, [this] {
-        if (readNotifier_)
-            readNotifier_->setEnabled(true);
+    : QObject(parent), m_stepTimer(new QTimer(this)), m_retryTimer(new QTimer(this)) {
+    m_stepTimer->setSingleShot(true);
+    m_stepTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_stepTimer, &QTimer::timeout, this, &PtyHost::sendStep);
+    m_retryTimer->setSingleShot(true);
+    connect(m_retryTimer, &QTimer::timeout, this, [this] {
+        if (m_readNotifier)
+            m_readNotifier->setEnabled(true);
     });
 }
 
@@ -53,7 +53,7 @@ bool PtyHost::open(QString* error) {
             *error = text;
         return false;
     };
-    if (master_ >= 0)
+    if (m_master >= 0)
         return fail(QStringLiteral("already open"));
 
     int master = -1;
@@ -80,17 +80,17 @@ bool PtyHost::open(QString* error) {
     setCloseOnExec(master);
     setCloseOnExec(slave);
 
-    master_ = master;
+    m_master = master;
     // Without an open slave the master reads EIO and polls as hung up, which would spin the
     // notifier whenever no client has the device open.
-    heldSlave_ = slave;
-    devicePath_ = QString::fromLocal8Bit(name);
+    m_heldSlave = slave;
+    m_devicePath = QString::fromLocal8Bit(name);
 
-    readNotifier_ = new QSocketNotifier(master_, QSocketNotifier::Read, this);
-    connect(readNotifier_, &QSocketNotifier::activated, this, &PtyHost::readMaster);
-    writeNotifier_ = new QSocketNotifier(master_, QSocketNotifier::Write, this);
-    writeNotifier_->setEnabled(false);
-    connect(writeNotifier_, &QSocketNotifier::activated, this, &PtyHost::flushOutput);
+    m_readNotifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &PtyHost::readMaster);
+    m_writeNotifier = new QSocketNotifier(m_master, QSocketNotifier::Write, this);
+    m_writeNotifier->setEnabled(false);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &PtyHost::flushOutput);
     return true;
 }
 
@@ -99,39 +99,39 @@ void PtyHost::writeRaw(const QByteArray& bytes) {
 }
 
 void PtyHost::vanish() {
-    if (master_ < 0)
+    if (m_master < 0)
         return;
     closeAll();
     Q_EMIT vanished();
 }
 
 void PtyHost::closeAll() {
-    stepTimer_->stop();
-    retryTimer_->stop();
+    m_stepTimer->stop();
+    m_retryTimer->stop();
     // May run inside a notifier's own signal, so they go later; disabled before the fd closes.
-    for (QSocketNotifier** notifier : {&readNotifier_, &writeNotifier_}) {
+    for (QSocketNotifier** notifier : {&m_readNotifier, &m_writeNotifier}) {
         if (*notifier) {
             (*notifier)->setEnabled(false);
             (*notifier)->deleteLater();
             *notifier = nullptr;
         }
     }
-    if (master_ >= 0)
-        ::close(master_);
-    if (heldSlave_ >= 0)
-        ::close(heldSlave_);
-    master_ = -1;
-    heldSlave_ = -1;
-    pending_.clear();
-    sentWhenFlushed_.clear();
-    output_.clear();
-    replying_ = false;
+    if (m_master >= 0)
+        ::close(m_master);
+    if (m_heldSlave >= 0)
+        ::close(m_heldSlave);
+    m_master = -1;
+    m_heldSlave = -1;
+    m_pending.clear();
+    m_sentWhenFlushed.clear();
+    m_output.clear();
+    m_replying = false;
 }
 
 void PtyHost::readMaster() {
     char buffer[4096];
-    for (int reads = 0; reads < kMaxReadsPerWakeup && master_ >= 0; ++reads) {
-        const ssize_t n = ::read(master_, buffer, sizeof buffer);
+    for (int reads = 0; reads < kMaxReadsPerWakeup && m_master >= 0; ++reads) {
+        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
@@ -139,53 +139,53 @@ void PtyHost::readMaster() {
         if (n <= 0) {
             // EIO: no slave side right now. Back off rather than spin on a notifier that
             // keeps firing.
-            readNotifier_->setEnabled(false);
-            retryTimer_->start(kReadRetryMs);
+            m_readNotifier->setEnabled(false);
+            m_retryTimer->start(kReadRetryMs);
             return;
         }
         const QByteArray chunk(buffer, int(n));
-        received_.append(chunk);
+        m_received.append(chunk);
         Q_EMIT bytesReceived(chunk);
-        std::vector<Reply> replies = model_.feed(chunk);
-        const QByteArray discarded = model_.takeDiscarded();
+        std::vector<Reply> replies = m_model.feed(chunk);
+        const QByteArray discarded = m_model.takeDiscarded();
         if (!discarded.isEmpty())
             Q_EMIT bytesDiscarded(discarded);
         for (Reply& reply : replies) {
-            if (master_ < 0)
+            if (m_master < 0)
                 return;
             Q_EMIT requestReceived(reply.request);
-            pending_.push_back(std::move(reply));
+            m_pending.push_back(std::move(reply));
             startNextReply();
         }
     }
 }
 
 void PtyHost::startNextReply() {
-    while (!replying_ && !pending_.empty() && master_ >= 0) {
-        const Reply& reply = pending_.front();
+    while (!m_replying && !m_pending.empty() && m_master >= 0) {
+        const Reply& reply = m_pending.front();
         switch (reply.fault.kind) {
         case FaultKind::Vanish:
             vanish();
             return;
         case FaultKind::Delay:
-            replying_ = true;
-            stepTimer_->start(faultParam(reply.fault));
+            m_replying = true;
+            m_stepTimer->start(faultParam(reply.fault));
             return;
         case FaultKind::Trickle:
         case FaultKind::Paced:
-            replying_ = true;
-            replySentCount_ = 0;
-            paceClock_.start();
+            m_replying = true;
+            m_replySentCount = 0;
+            m_paceClock.start();
             sendStep();
             return;
         default:
             if (reply.bytes.isEmpty()) {
-                pending_.pop_front();
+                m_pending.pop_front();
                 continue;
             }
-            replying_ = true;
+            m_replying = true;
             send(QByteArray(reply.bytes));
-            if (master_ < 0)
+            if (m_master < 0)
                 return;
             finishReply();
             break;
@@ -194,29 +194,29 @@ void PtyHost::startNextReply() {
 }
 
 void PtyHost::sendStep() {
-    if (pending_.empty() || master_ < 0)
+    if (m_pending.empty() || m_master < 0)
         return;
-    const Reply& reply = pending_.front();
+    const Reply& reply = m_pending.front();
     const int total = int(reply.bytes.size());
     switch (reply.fault.kind) {
     case FaultKind::Trickle:
-        send(reply.bytes.mid(replySentCount_++, 1));
-        if (master_ >= 0 && replySentCount_ < total) {
-            stepTimer_->start(faultParam(reply.fault));
+        send(reply.bytes.mid(m_replySentCount++, 1));
+        if (m_master >= 0 && m_replySentCount < total) {
+            m_stepTimer->start(faultParam(reply.fault));
             return;
         }
         break;
     case FaultKind::Paced: {
         // By elapsed time, so a late timer is caught up on rather than stretching the reply.
-        const qint64 elapsed = paceClock_.nsecsElapsed();
+        const qint64 elapsed = m_paceClock.nsecsElapsed();
         const int due = int(std::min<qint64>(total, elapsed / kPacedByteNs));
-        if (due > replySentCount_) {
-            send(reply.bytes.mid(replySentCount_, due - replySentCount_));
-            replySentCount_ = due;
+        if (due > m_replySentCount) {
+            send(reply.bytes.mid(m_replySentCount, due - m_replySentCount));
+            m_replySentCount = due;
         }
-        if (master_ >= 0 && replySentCount_ < total) {
-            const qint64 wait = (replySentCount_ + 1) * kPacedByteNs - elapsed;
-            stepTimer_->start(int((wait + 999999) / 1000000));
+        if (m_master >= 0 && m_replySentCount < total) {
+            const qint64 wait = (m_replySentCount + 1) * kPacedByteNs - elapsed;
+            m_stepTimer->start(int((wait + 999999) / 1000000));
             return;
         }
         break;
@@ -226,52 +226,52 @@ void PtyHost::sendStep() {
         break;
     }
     // A replySent handler may have closed everything meanwhile.
-    if (master_ < 0)
+    if (m_master < 0)
         return;
     finishReply();
     startNextReply();
 }
 
 void PtyHost::finishReply() {
-    if (pending_.empty())
+    if (m_pending.empty())
         return;
-    const QByteArray bytes = pending_.front().bytes;
-    pending_.pop_front();
-    replying_ = false;
-    if (output_.isEmpty())
+    const QByteArray bytes = m_pending.front().bytes;
+    m_pending.pop_front();
+    m_replying = false;
+    if (m_output.isEmpty())
         Q_EMIT replySent(bytes);
     else
-        sentWhenFlushed_.push_back(bytes);
+        m_sentWhenFlushed.push_back(bytes);
 }
 
 void PtyHost::send(const QByteArray& bytes) {
-    if (master_ < 0 || bytes.isEmpty())
+    if (m_master < 0 || bytes.isEmpty())
         return;
-    output_.append(bytes);
+    m_output.append(bytes);
     flushOutput();
 }
 
 void PtyHost::flushOutput() {
-    while (!output_.isEmpty() && master_ >= 0) {
-        const ssize_t n = ::write(master_, output_.constData(), std::size_t(output_.size()));
+    while (!m_output.isEmpty() && m_master >= 0) {
+        const ssize_t n = ::write(m_master, m_output.constData(), std::size_t(m_output.size()));
         if (n > 0) {
-            output_.remove(0, int(n));
+            m_output.remove(0, int(n));
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            writeNotifier_->setEnabled(true);
+            m_writeNotifier->setEnabled(true);
             return;
         }
         qWarning("kt7720 emulator: write to pty failed: %s", std::strerror(errno));
-        output_.clear();
+        m_output.clear();
     }
-    if (writeNotifier_)
-        writeNotifier_->setEnabled(false);
-    while (!sentWhenFlushed_.empty() && master_ >= 0) {
-        const QByteArray bytes = sentWhenFlushed_.front();
-        sentWhenFlushed_.pop_front();
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(false);
+    while (!m_sentWhenFlushed.empty() && m_master >= 0) {
+        const QByteArray bytes = m_sentWhenFlushed.front();
+        m_sentWhenFlushed.pop_front();
         Q_EMIT replySent(bytes);
     }
 }

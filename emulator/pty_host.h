@@ -24,11 +24,11 @@ public:
     ~PtyHost() override;
 
     bool open(QString* error = nullptr);
-    bool isOpen() const { return master_ >= 0; }
-    QString devicePath() const { return devicePath_; }
+    bool isOpen() const { return m_master >= 0; }
+    QString devicePath() const { return m_devicePath; }
 
-    ModuleModel& model() { return model_; }
-    const ModuleModel& model() const { return model_; }
+    ModuleModel& model() { return m_model; }
+    const ModuleModel& model() const { return m_model; }
 
     // Bytes as if the module sent them, straight away.
     void writeRaw(const QByteArray& bytes);
@@ -37,8 +37,8 @@ public:
     void vanish();
 
     // Every byte the client sent since open() or clearReceived().
-    QByteArray received() const { return received_; }
-    void clearReceived() { received_.clear(); }
+    QByteArray received() const { return m_received; }
+    void clearReceived() { m_received.clear(); }
 
 Q_SIGNALS:
     void requestReceived(const QByteArray& frame);
@@ -56,22 +56,22 @@ private:
     void flushOutput();
     void closeAll();
 
-    ModuleModel model_;
-    int master_ = -1;
-    int heldSlave_ = -1;
-    QString devicePath_;
-    QSocketNotifier* readNotifier_ = nullptr;
-    QSocketNotifier* writeNotifier_ = nullptr;
-    QTimer* stepTimer_ = nullptr;
-    QTimer* retryTimer_ = nullptr;
-    QByteArray received_;
-    QByteArray output_; // what the pty would not take yet
+    ModuleModel m_model;
+    int m_master = -1;
+    int m_heldSlave = -1;
+    QString m_devicePath;
+    QSocketNotifier* m_readNotifier = nullptr;
+    QSocketNotifier* m_writeNotifier = nullptr;
+    QTimer* m_stepTimer = nullptr;
+    QTimer* m_retryTimer = nullptr;
+    QByteArray m_received;
+    QByteArray m_output; // what the pty would not take yet
 
-    std::deque<Reply> pending_;
-    bool replying_ = false;
-    int replySentCount_ = 0; // bytes of pending_.front() already handed over
-    QElapsedTimer paceClock_;
-    std::deque<QByteArray> sentWhenFlushed_;
+    std::deque<Reply> m_pending;
+    bool m_replying = false;
+    int m_replySentCount = 0; // bytes of m_pending.front() already handed over
+    QElapsedTimer m_paceClock;
+    std::deque<QByteArray> m_sentWhenFlushed;
 };
 
 } // namespace zentrava::emu
