@@ -41,6 +41,19 @@ void addItems(QComboBox* box, const std::array<std::string_view, N>& list) {
         box->addItem(QString::fromLatin1(text.data(), qsizetype(text.size())));
 }
 
+template <typename T> T* placed(T* widget, const char* name, QRect geometry) {
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+void paintLightGreen(QWidget* box) {
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::Base, Form1::kLightGreen);
+    palette.setColor(QPalette::Button, Form1::kLightGreen);
+    box->setPalette(palette);
+}
+
 // Adding the first entry selects it; the boxes must show their initial text instead.
 void showInitialText(QComboBox* box, const QString& text) {
     box->setCurrentIndex(-1);
@@ -87,17 +100,12 @@ QRect Form1::twips(int left, int top, int width, int height) const {
 }
 
 QGroupBox* Form1::makeFrame(const char* name, const QString& caption, QRect geometry) {
-    auto* frame = new QGroupBox(caption, centralWidget());
-    frame->setObjectName(QLatin1String(name));
-    frame->setGeometry(geometry);
-    return frame;
+    return placed(new QGroupBox(caption, centralWidget()), name, geometry);
 }
 
 QPushButton* Form1::makeButton(QWidget* parent, const char* name, const QString& caption,
                                QRect geometry) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setGeometry(geometry);
+    auto* button = placed(new QPushButton(caption, parent), name, geometry);
     QFont font = button->font();
     font.setPointSize(9);
     font.setBold(true);
@@ -107,9 +115,7 @@ QPushButton* Form1::makeButton(QWidget* parent, const char* name, const QString&
 }
 
 QComboBox* Form1::makeCombo(QWidget* parent, const char* name, bool editable, QRect geometry) {
-    auto* box = new QComboBox(parent);
-    box->setObjectName(QLatin1String(name));
-    box->setGeometry(geometry);
+    auto* box = placed(new QComboBox(parent), name, geometry);
     box->setEditable(editable);
     if (editable) {
         // Typed text stays typed text: no completion, no new list entries on Enter.
@@ -119,21 +125,14 @@ QComboBox* Form1::makeCombo(QWidget* parent, const char* name, bool editable, QR
     // The boxes are narrow: a slim arrow leaves room for "115200".
     box->setStyleSheet(QStringLiteral("QComboBox { padding-left: 1px; }"
                                       "QComboBox::drop-down { width: 12px; }"));
-    QPalette palette = box->palette();
-    palette.setColor(QPalette::Base, kLightGreen);
-    palette.setColor(QPalette::Button, kLightGreen);
-    box->setPalette(palette);
+    paintLightGreen(box);
     return box;
 }
 
 QLineEdit* Form1::makeTextBox(QWidget* parent, const char* name, const QString& text,
                               QRect geometry) {
-    auto* box = new QLineEdit(text, parent);
-    box->setObjectName(QLatin1String(name));
-    box->setGeometry(geometry);
-    QPalette palette = box->palette();
-    palette.setColor(QPalette::Base, kLightGreen);
-    box->setPalette(palette);
+    auto* box = placed(new QLineEdit(text, parent), name, geometry);
+    paintLightGreen(box);
     return box;
 }
 
@@ -149,9 +148,7 @@ void Form1::createControls() {
     comport = makeCombo(Frame1, "comport", false, twips(960, 240, 840, 300));
     comopen = makeButton(Frame1, "comopen", QStringLiteral("Open"), twips(120, 240, 720, 285));
     m_buttonFace = comopen->palette().color(QPalette::Button);
-    Label2 = new QLabel(Frame1);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->setGeometry(twips(75, 975, 585, 165));
+    Label2 = placed(new QLabel(Frame1), "Label2", twips(75, 975, 585, 165));
 
     Frame2 = makeFrame("Frame2", QStringLiteral("frequency"), twips(2000, 120, 2900, 700));
     TXfrequency =
@@ -205,14 +202,12 @@ void Form1::createControls() {
 
     Frame4 = makeFrame("Frame4", QStringLiteral("Serial Port Configuration"),
                        twips(2000, 2520, 5850, 700));
-    Label8 = new QLabel(QStringLiteral("BaudRate"), Frame4);
-    Label8->setObjectName(QStringLiteral("Label8"));
-    Label8->setGeometry(twips(120, 250, 780, 255));
+    Label8 =
+        placed(new QLabel(QStringLiteral("BaudRate"), Frame4), "Label8", twips(120, 250, 780, 255));
     sbaudrate = makeCombo(Frame4, "sbaudrate", true, twips(960, 250, 735, 300));
     sbaudrate->setEditText(QStringLiteral("9600"));
-    Label11 = new QLabel(QStringLiteral("Parity"), Frame4);
-    Label11->setObjectName(QStringLiteral("Label11"));
-    Label11->setGeometry(twips(1680, 250, 750, 285));
+    Label11 =
+        placed(new QLabel(QStringLiteral("Parity"), Frame4), "Label11", twips(1680, 250, 750, 285));
     scheckbits = makeCombo(Frame4, "scheckbits", true, twips(2520, 250, 615, 300));
     scheckbits->setEditText(QStringLiteral("n"));
     readserial =
@@ -220,9 +215,7 @@ void Form1::createControls() {
     writeserial =
         makeButton(Frame4, "writeserial", QStringLiteral("Write"), twips(4600, 250, 800, 300));
 
-    Image1 = new QLabel(client);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setGeometry(twips(360, 1440, 1170, 1155));
+    Image1 = placed(new QLabel(client), "Image1", twips(360, 1440, 1170, 1155));
     Image1->setPixmap(drawLogo(Image1->size(), devicePixelRatioF()));
     Image1->setCursor(Qt::PointingHandCursor);
     Image1->setToolTip(QStringLiteral(ZENTRAVA_MAKER_URL));
