@@ -151,6 +151,7 @@ private Q_SLOTS:
         QTest::newRow("missing field") << "9600,n,8" << false;
         QTest::newRow("bad parity") << "9600,x,8,1" << false;
         QTest::newRow("bad baud") << "fast,n,8,1" << false;
+        QTest::newRow("signed baud") << "+9600,n,8,1" << false;
         QTest::newRow("bad data bits") << "9600,n,9,1" << false;
         QTest::newRow("empty") << "" << false;
     }
