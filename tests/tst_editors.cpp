@@ -37,29 +37,6 @@ const Editor& editorNamed(const QString& name) {
                          [&](const Editor& e) { return name == QLatin1String(e.name); });
 }
 
-// The combo boxes are all editable, so each editor is a row of text boxes.
-QList<QLineEdit*> boxesOf(const WindowFixture& f, const Editor& editor) {
-    QList<QLineEdit*> boxes;
-    for (const QString& name : QString(editor.boxes).split(QLatin1Char('/'))) {
-        auto* combo = f.form->findChild<QComboBox*>(name);
-        boxes << (combo ? combo->lineEdit() : f.form->findChild<QLineEdit*>(name));
-    }
-    return boxes;
-}
-
-void setEditorText(const WindowFixture& f, const Editor& editor, const QString& text) {
-    const QList<QLineEdit*> boxes = boxesOf(f, editor);
-    for (int i = 0; i < boxes.size(); ++i)
-        boxes[i]->setText(text.split(QLatin1Char('/')).value(i));
-}
-
-QString editorText(const WindowFixture& f, const Editor& editor) {
-    QStringList texts;
-    for (const QLineEdit* box : boxesOf(f, editor))
-        texts << box->text();
-    return texts.join(QLatin1Char('/'));
-}
-
 // Shown and active, so clicks and keys take the operator's path.
 bool openWindow(WindowFixture& f) {
     f.form->show();
@@ -154,19 +131,19 @@ void tst_Editors::writeThenRead() {
     QVERIFY(openWindow(f));
     const Editor& e = editorNamed(editor);
     const QString status = QLatin1String(shown.isNull() ? "Fail!" : "Success!");
-    setEditorText(f, e, written);
+    f.setBoxTexts(QLatin1String(e.boxes), written);
     f.click(e.write);
     QTRY_VERIFY_WITH_TIMEOUT(f.status() != kWaiting, kReplyWaitMs);
     if (!frame.isEmpty())
         QCOMPARE(f.wire(), frame);
     QCOMPARE(f.status(), status);
-    QCOMPARE(editorText(f, e), shown.isNull() ? written : shown);
-    setEditorText(f, e, QString());
-    const QString emptied = editorText(f, e);
+    QCOMPARE(f.boxTexts(QLatin1String(e.boxes)), shown.isNull() ? written : shown);
+    f.setBoxTexts(QLatin1String(e.boxes), QString());
+    const QString emptied = f.boxTexts(QLatin1String(e.boxes));
     f.click(e.read);
     QTRY_VERIFY_WITH_TIMEOUT(f.status() != kWaiting, kReplyWaitMs);
     QCOMPARE(f.status(), status);
-    QCOMPARE(editorText(f, e), shown.isNull() ? emptied : shown);
+    QCOMPARE(f.boxTexts(QLatin1String(e.boxes)), shown.isNull() ? emptied : shown);
     QCOMPARE(f.messages(), QStringList());
 }
 
@@ -201,11 +178,11 @@ void tst_Editors::refusals() {
     const Editor& e = editorNamed(editor);
     // An ID is pasted: typing lets no letter through.
     const bool isId = editor == QLatin1String("id");
-    setEditorText(f, e, isId ? QString() : text);
+    f.setBoxTexts(QLatin1String(e.boxes), isId ? QString() : text);
     f.recorders.clipboard.content = text;
     if (isId)
         QTest::keyClick(f.textBox("id"), Qt::Key_V, Qt::ControlModifier);
-    QCOMPARE(editorText(f, e), text);
+    QCOMPARE(f.boxTexts(QLatin1String(e.boxes)), text);
     f.click(e.write);
     QCOMPARE(f.messages(), QStringList{kRefusal});
     QCOMPARE(f.status(), kWaiting);

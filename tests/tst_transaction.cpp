@@ -22,7 +22,7 @@ const QString kFail = QStringLiteral("Fail!");
 const QString kTimeOut = QStringLiteral("Time out!");
 const QString kWaiting = QStringLiteral(".....");
 const QString kDeviceError = QStringLiteral("Serial device error\uFF01");
-constexpr const char* kSerial = "sbaudrate+scheckbits";
+constexpr const char* kSerial = "sbaudrate/scheckbits";
 
 QByteArray hex(const char* text) {
     return QByteArray::fromHex(text);
@@ -185,12 +185,7 @@ void TestTransaction::exchange() {
     QTRY_VERIFY_WITH_TIMEOUT(reached(status), kWaitMs);
     QVERIFY(!unlockedWhileWaiting);
     QCOMPARE(receiveEvents.count(), 1);
-    QStringList shown;
-    for (const QString& name : QString(code.controls).split(QLatin1Char('+'))) {
-        auto* combo = w->form->findChild<QComboBox*>(name);
-        shown << (combo ? combo->currentText() : w->form->findChild<QLineEdit*>(name)->text());
-    }
-    QCOMPARE(shown.join(QLatin1Char('/')), text);
+    QCOMPARE(w->boxTexts(QLatin1String(code.controls)), text);
     QCOMPARE(w->form->pendingCommand, qint16(status == kOk ? 0 : frame.at(6)));
     if (status == kOk)
         QCOMPARE(w->form->serialLink().rThreshold(), 0);

@@ -44,6 +44,27 @@ public:
 
     void click(const char* name) { QTest::mouseClick(button(name), Qt::LeftButton); }
 
+    // The text boxes named "a/b": an editable combo's line edit or a plain text box.
+    QList<QLineEdit*> boxes(const QString& names) const {
+        QList<QLineEdit*> found;
+        for (const QString& name : names.split(QLatin1Char('/'))) {
+            auto* box = form->findChild<QComboBox*>(name);
+            found << (box ? box->lineEdit() : form->findChild<QLineEdit*>(name));
+        }
+        return found;
+    }
+    QString boxTexts(const QString& names) const {
+        QStringList texts;
+        for (const QLineEdit* box : boxes(names))
+            texts << box->text();
+        return texts.join(QLatin1Char('/'));
+    }
+    void setBoxTexts(const QString& names, const QString& texts) {
+        const QList<QLineEdit*> found = boxes(names);
+        for (int i = 0; i < found.size(); ++i)
+            found[i]->setText(texts.split(QLatin1Char('/')).value(i));
+    }
+
     // Opens COM1 through the port button; true when the window reached the Open state.
     bool openPort() {
         click("comopen");
