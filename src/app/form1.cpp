@@ -277,6 +277,10 @@ void Form1::setPanelText(int panel, const QString& text) {
 }
 
 void Form1::wireEvents() {
+    // The list's tooltip names the device behind the port shown.
+    connect(comport, &QComboBox::currentIndexChanged, this, [this](int index) {
+        comport->setToolTip(comport->itemData(index, Qt::ToolTipRole).toString());
+    });
     connect(comopen, &QPushButton::clicked, this, &Form1::comopen_Click);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);

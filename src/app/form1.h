@@ -92,13 +92,16 @@ private:
 
     // Transaction.
     void setCommandButtonsEnabled(bool enabled);
+    // Locks the twelve buttons, then sends the command and waits for its reply.
     void startTransaction(CommandCode code, const QByteArray& payload = {});
-    bool sendRequest(CommandCode code, const QByteArray& frame);
+    // The rest of a request once the buttons are locked (or a check came first).
+    void sendCommand(CommandCode code, const QByteArray& payload);
     void startReplyTimer();
-    void refuseInput();
+    // A refused write sends nothing, yet waits out the timer like one that was sent.
+    void refuseWrite();
     void decodeReply();
     void failPendingReply();
-    void noteWireTraffic(const QByteArray& request, const QByteArray& reply);
+    void noteWireTraffic(const QByteArray& reply);
     void writeByteSetting(const QComboBox* box, CommandCode code);
 
     // Decoders: false when the payload names nothing the window can show.

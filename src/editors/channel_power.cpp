@@ -26,21 +26,15 @@ void Form1::Command4_Click() {
 void Form1::writeByteSetting(const QComboBox* box, CommandCode code) {
     const QString text = box->currentText();
     if (text.isEmpty()) {
-        refuseInput();
-        startReplyTimer();
+        refuseWrite();
         return;
     }
     setCommandButtonsEnabled(false);
-    const std::optional<std::uint8_t> value = byteFromText(text);
-    if (!value) {
-        // Nothing is sent; the buttons stay locked until the time-out ends it.
-        refuseInput();
-        startReplyTimer();
-        return;
-    }
-    const QByteArray payload = payloadBytes({*value, 0});
-    if (sendRequest(code, buildCommandFrame(code, payload)))
-        startReplyTimer();
+    // A text that makes no byte keeps the buttons locked until the time-out ends it.
+    if (const std::optional<std::uint8_t> value = byteFromText(text))
+        sendCommand(code, payloadBytes({*value, 0}));
+    else
+        refuseWrite();
 }
 
 } // namespace zentrava

@@ -13,16 +13,12 @@ void Form1::readdatarate_Click() {
 
 void Form1::writedatarate_Click() {
     if (datarate->currentText().isEmpty()) {
-        refuseInput();
-        startReplyTimer();
+        refuseWrite();
         return;
     }
-    setCommandButtonsEnabled(false);
     // A text that names no rate is still sent, as code 0.
     const std::uint8_t code = codeForText(kDataRates, datarate->currentText(), 1);
-    if (sendRequest(command::kWriteDataRate,
-                    buildCommandFrame(command::kWriteDataRate, payloadBytes({code, 0}))))
-        startReplyTimer();
+    startTransaction(command::kWriteDataRate, payloadBytes({code, 0}));
 }
 
 } // namespace zentrava

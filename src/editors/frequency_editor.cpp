@@ -18,14 +18,11 @@ void Form1::writechannel_Click() {
     // tuned out of its band.
     const std::optional<double> mhz = parseDecimal(TXfrequency->text());
     if (!mhz || *mhz < kMinFrequencyMhz || *mhz > kMaxFrequencyMhz) {
-        refuseInput();
-        startReplyTimer();
+        refuseWrite();
         return;
     }
     const FrequencyWord word = encodeFrequency(*mhz);
-    const QByteArray payload(reinterpret_cast<const char*>(word.data()), int(word.size()));
-    if (sendRequest(command::kWriteFrequency, buildCommandFrame(command::kWriteFrequency, payload)))
-        startReplyTimer();
+    sendCommand(command::kWriteFrequency, payloadBytes({word[0], word[1], word[2], word[3]}));
 }
 
 void Form1::TXfrequency_Change() {

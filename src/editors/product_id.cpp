@@ -23,14 +23,13 @@ void Form1::writeid_Click() {
     // Locked before the check: a refused ID keeps the buttons off until the time-out.
     setCommandButtonsEnabled(false);
     if (const std::optional<std::uint16_t> value = productIdFromText(id->text())) {
-        const QByteArray payload = payloadBytes({std::uint8_t(*value >> 8), std::uint8_t(*value)});
-        if (!sendRequest(command::kWriteId, buildCommandFrame(command::kWriteId, payload)))
-            return;
-    } else {
-        refuseInput();
+        sendCommand(command::kWriteId,
+                    payloadBytes({std::uint8_t(*value >> 8), std::uint8_t(*value)}));
+        return;
     }
+    // A refused ID still stands as the command awaited, until the next request replaces it.
     pendingCommand = command::kWriteId;
-    startReplyTimer();
+    refuseWrite();
 }
 
 bool Form1::id_KeyPress(int& keyAscii) {

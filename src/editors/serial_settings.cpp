@@ -13,16 +13,12 @@ void Form1::readserial_Click() {
 
 void Form1::writeserial_Click() {
     if (sbaudrate->currentText().isEmpty() || scheckbits->currentText().isEmpty()) {
-        refuseInput();
-        startReplyTimer();
+        refuseWrite();
         return;
     }
-    setCommandButtonsEnabled(false);
     const std::uint8_t baud = codeForText(kBaudRates, sbaudrate->currentText(), 1);
     const std::uint8_t parity = codeForText(kParities, scheckbits->currentText(), 0);
-    if (sendRequest(command::kWriteSerial,
-                    buildCommandFrame(command::kWriteSerial, payloadBytes({baud, parity}))))
-        startReplyTimer();
+    startTransaction(command::kWriteSerial, payloadBytes({baud, parity}));
 }
 
 } // namespace zentrava

@@ -28,23 +28,22 @@ void Form1::setCommandButtonsEnabled(bool enabled) {
 
 void Form1::startTransaction(CommandCode code, const QByteArray& payload) {
     setCommandButtonsEnabled(false);
-    const QByteArray frame = buildCommandFrame(code, payload);
-    if (sendRequest(code, frame))
-        startReplyTimer();
+    sendCommand(code, payload);
 }
 
-bool Form1::sendRequest(CommandCode code, const QByteArray& frame) {
+void Form1::sendCommand(CommandCode code, const QByteArray& payload) {
+    const QByteArray frame = buildCommandFrame(code, payload);
     pendingCommand = code;
     MSComm1->setRThreshold(int(frame.size()));
     replyBuffer = QByteArray(frame.size() + 1, '\0');
     if (MSComm1->output(frame) != 0) {
         closeAfterDeviceFailure();
-        return false;
+        return;
     }
     m_lastRequest = frame;
     m_lastRequestTime = timeStamp();
-    noteWireTraffic(frame, QByteArray());
-    return true;
+    noteWireTraffic(QByteArray());
+    startReplyTimer();
 }
 
 void Form1::startReplyTimer() {
@@ -53,8 +52,9 @@ void Form1::startReplyTimer() {
     setPanelText(2, QStringLiteral("....."));
 }
 
-void Form1::refuseInput() {
+void Form1::refuseWrite() {
     m_services.messages->warn(this, QStringLiteral("Invalid argument,please check-outs!"));
+    startReplyTimer();
 }
 
 void Form1::Timer2_Timer() {
@@ -75,7 +75,7 @@ void Form1::MSComm1_OnComm() {
     QByteArray input;
     const int readError = MSComm1->input(input);
     MSComm1->setRThreshold(0);
-    noteWireTraffic(m_lastRequest, input);
+    noteWireTraffic(input);
     // More than the buffer holds (replies back to back, noise first) is no reply we can trust.
     if (readError != 0 || input.size() > replyBuffer.size()) {
         failPendingReply();
@@ -96,8 +96,9 @@ void Form1::failPendingReply() {
         setPanelText(2, QStringLiteral("Fail!"));
 }
 
-void Form1::noteWireTraffic(const QByteArray& request, const QByteArray& reply) {
-    QString tip = QStringLiteral("%1  sent      %2").arg(m_lastRequestTime, hexBytes(request));
+void Form1::noteWireTraffic(const QByteArray& reply) {
+    QString tip =
+        QStringLiteral("%1  sent      %2").arg(m_lastRequestTime, hexBytes(m_lastRequest));
     if (!reply.isNull())
         tip += QStringLiteral("\n%1  received  %2").arg(timeStamp(), hexBytes(reply));
     m_panels[1]->setToolTip(tip);

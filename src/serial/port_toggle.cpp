@@ -39,9 +39,7 @@ void Form1::probePorts() {
         comport->setItemData(0, tip, Qt::ToolTipRole);
         comport->setCurrentIndex(0);
     }
-    connect(comport, &QComboBox::currentIndexChanged, this, [this](int index) {
-        comport->setToolTip(comport->itemData(index, Qt::ToolTipRole).toString());
-    });
+    // The first entry became current before its tip was set.
     comport->setToolTip(comport->itemData(comport->currentIndex(), Qt::ToolTipRole).toString());
 }
 
