@@ -92,8 +92,7 @@ double benchProtocolNs(int iterations) {
     for (int i = 0; i < iterations; ++i) {
         const double mhz = 855.0 + (i % 20000) * 0.001;
         const FrequencyWord word = encodeFrequency(mhz);
-        QByteArray frame = buildCommandFrame(
-            command::kWriteFrequency, QByteArray(reinterpret_cast<const char*>(word.data()), 4));
+        QByteArray frame = buildCommandFrame(command::kWriteFrequency, frequencyBytes(word));
         frame[5] = 0;
         frame.append('\0');
         sink += replyLayoutValid(frame, command::kWriteFrequency) ? 1u : 0u;

@@ -1,6 +1,7 @@
 #include "emulator/module_model.h"
 #include "emulator/pty_host.h"
 
+#include "protocol/command_frame.h"
 #include "protocol/frequency.h"
 #include "protocol/number_text.h"
 
@@ -57,8 +58,7 @@ void printLine(const QString& text) {
 
 void logLine(const char* direction, const QByteArray& bytes, const QString& note = {}) {
     QString line = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) +
-                   QLatin1Char(' ') + QLatin1String(direction) + QLatin1Char(' ') +
-                   QString::fromLatin1(bytes.toHex(' ').toUpper());
+                   QLatin1Char(' ') + QLatin1String(direction) + QLatin1Char(' ') + hexText(bytes);
     if (!note.isEmpty())
         line += QStringLiteral("  (") + note + QLatin1Char(')');
     printLine(line);
@@ -97,13 +97,6 @@ std::optional<FrequencyWord> parseFrequencyWord(QString text) {
                          std::uint8_t(value >> 8), std::uint8_t(value)};
 }
 
-QString wordHex(const FrequencyWord& word) {
-    return QString::fromLatin1(
-        QByteArray(reinterpret_cast<const char*>(word.data()), qsizetype(word.size()))
-            .toHex(' ')
-            .toUpper());
-}
-
 QString describe(const ModuleSettings& s) {
     return QStringLiteral("baud code %1, parity code %2, data rate code %3, channel %4, "
                           "power %5, id %6, frequency %7 (%8 MHz)")
@@ -113,7 +106,7 @@ QString describe(const ModuleSettings& s) {
         .arg(s.channel)
         .arg(s.power)
         .arg(s.id)
-        .arg(wordHex(s.frequency), formatFrequency(decodeFrequency(s.frequency)));
+        .arg(hexText(frequencyBytes(s.frequency)), formatFrequency(decodeFrequency(s.frequency)));
 }
 
 QString description() {

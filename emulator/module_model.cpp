@@ -153,12 +153,7 @@ Reply ModuleModel::answer(const QByteArray& request) {
 
 QByteArray ModuleModel::heldPayload(int code) const {
     const ModuleSettings& s = m_settings;
-    auto pair = [](int a, int b) {
-        QByteArray p(2, '\0');
-        p[0] = char(a);
-        p[1] = char(b);
-        return p;
-    };
+    auto pair = [](int a, int b) { return payloadBytes({std::uint8_t(a), std::uint8_t(b)}); };
     switch (code) {
     case command::kWriteSerial:
     case command::kReadSerial:
@@ -177,8 +172,7 @@ QByteArray ModuleModel::heldPayload(int code) const {
         return pair(s.power, 0);
     case command::kWriteFrequency:
     case command::kReadFrequency:
-        return QByteArray(reinterpret_cast<const char*>(s.frequency.data()),
-                          qsizetype(s.frequency.size()));
+        return frequencyBytes(s.frequency);
     default:
         return QByteArray(payloadLength(code), '\0');
     }

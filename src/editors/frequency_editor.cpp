@@ -21,8 +21,7 @@ void Form1::writechannel_Click() {
         refuseWrite();
         return;
     }
-    const FrequencyWord word = encodeFrequency(*mhz);
-    sendCommand(command::kWriteFrequency, payloadBytes({word[0], word[1], word[2], word[3]}));
+    sendCommand(command::kWriteFrequency, frequencyBytes(encodeFrequency(*mhz)));
 }
 
 void Form1::TXfrequency_Change() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 #include <array>
 #include <cstdint>
@@ -83,6 +84,11 @@ inline QByteArray payloadBytes(std::initializer_list<std::uint8_t> bytes) {
     for (std::uint8_t byte : bytes)
         payload.append(char(byte));
     return payload;
+}
+
+// Frames as an operator reads them: "AF AF 00 ...".
+inline QString hexText(const QByteArray& bytes) {
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
 // The request frame for a code. Missing payload bytes are zero, surplus ones are ignored.

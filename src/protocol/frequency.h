@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <array>
@@ -20,6 +21,10 @@ inline constexpr std::int64_t kFractionOne = std::int64_t(1) << 19;
 // than the whole number of units, so the fraction field holds 2^19 .. 2^20-1 within the band.
 // Defined for 15 <= mhz < 3855 (the integer byte's range); callers check the band first.
 FrequencyWord encodeFrequency(double mhz);
+
+inline QByteArray frequencyBytes(const FrequencyWord& word) {
+    return QByteArray(reinterpret_cast<const char*>(word.data()), qsizetype(word.size()));
+}
 
 // Word -> MHz; the fraction field is 24 bits wide, so it may add whole units.
 double decodeFrequency(const FrequencyWord& word);

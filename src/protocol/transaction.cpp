@@ -12,10 +12,6 @@
 namespace zentrava {
 
 namespace {
-QString hexBytes(const QByteArray& bytes) {
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
-
 QString timeStamp() {
     return QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"));
 }
@@ -97,10 +93,9 @@ void Form1::failPendingReply() {
 }
 
 void Form1::noteWireTraffic(const QByteArray& reply) {
-    QString tip =
-        QStringLiteral("%1  sent      %2").arg(m_lastRequestTime, hexBytes(m_lastRequest));
+    QString tip = QStringLiteral("%1  sent      %2").arg(m_lastRequestTime, hexText(m_lastRequest));
     if (!reply.isNull())
-        tip += QStringLiteral("\n%1  received  %2").arg(timeStamp(), hexBytes(reply));
+        tip += QStringLiteral("\n%1  received  %2").arg(timeStamp(), hexText(reply));
     m_panels[1]->setToolTip(tip);
 }
 
