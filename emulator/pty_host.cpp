@@ -145,7 +145,6 @@ void PtyHost::readMaster() {
         }
         const QByteArray chunk(buffer, int(n));
         m_received.append(chunk);
-        Q_EMIT bytesReceived(chunk);
         std::vector<Reply> replies = m_model.feed(chunk);
         const QByteArray discarded = m_model.takeDiscarded();
         if (!discarded.isEmpty())
@@ -183,8 +182,7 @@ void PtyHost::startNextReply() {
                 m_pending.pop_front();
                 continue;
             }
-            m_replying = true;
-            send(QByteArray(reply.bytes));
+            send(reply.bytes);
             if (m_master < 0)
                 return;
             finishReply();

@@ -43,7 +43,6 @@ public:
 Q_SIGNALS:
     void requestReceived(const QByteArray& frame);
     void replySent(const QByteArray& bytes);
-    void bytesReceived(const QByteArray& chunk);
     void bytesDiscarded(const QByteArray& bytes);
     void vanished();
 
