@@ -2,9 +2,9 @@
 // Run from an optimised build: build/release/bench/zentrava-bench
 #include "app/form1.h"
 #include "emulator/pty_host.h"
-#include "protocol/command_frame.h"
-#include "protocol/frequency.h"
-#include "protocol/reply_frame.h"
+#include "core/command_frame.h"
+#include "core/frequency.h"
+#include "core/reply_frame.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

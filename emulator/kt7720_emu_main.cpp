@@ -1,9 +1,9 @@
 #include "emulator/module_model.h"
 #include "emulator/pty_host.h"
 
-#include "protocol/command_frame.h"
-#include "protocol/frequency.h"
-#include "protocol/number_text.h"
+#include "core/command_frame.h"
+#include "core/frequency.h"
+#include "core/number_text.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/frequency.h"
+#include "core/frequency.h"
 
 #include <QByteArray>
 #include <QStringList>

@@ -1,6 +1,6 @@
 // Operator texts and frequency words: parsing never crashes and every accepted value holds.
-#include "protocol/frequency.h"
-#include "protocol/number_text.h"
+#include "core/frequency.h"
+#include "core/number_text.h"
 
 #include <QString>
 

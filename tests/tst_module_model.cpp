@@ -1,6 +1,6 @@
 #include "emulator/module_model.h"
 
-#include "protocol/command_frame.h"
+#include "core/command_frame.h"
 
 #include <QTest>
 

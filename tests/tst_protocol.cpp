@@ -1,7 +1,7 @@
-#include "protocol/command_frame.h"
-#include "protocol/frequency.h"
-#include "protocol/number_text.h"
-#include "serial/line_settings.h"
+#include "core/command_frame.h"
+#include "core/frequency.h"
+#include "core/number_text.h"
+#include "core/line_settings.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "serial/serial_errors.h"
+#include "core/serial_errors.h"
 #include "support/scripted_link.h"
 #include "support/window_fixture.h"
 

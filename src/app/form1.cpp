@@ -1,8 +1,8 @@
 #include "app/form1.h"
 
 #include "app/artwork.h"
-#include "protocol/value_lists.h"
-#include "serial/qt_serial_link.h"
+#include "core/qt_serial_link.h"
+#include "core/value_lists.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -63,8 +63,9 @@ void showInitialText(QComboBox* box, const QString& text) {
 
 Form1::Form1(PortMap portMap, UiServices services, std::unique_ptr<SerialLink> link,
              QWidget* parent)
-    : QMainWindow(parent), m_portMap(std::move(portMap)), m_services(services),
-      MSComm1(std::move(link)) {
+    : QMainWindow(parent), m_portMap(std::move(portMap)),
+      MSComm1(link ? std::move(link) : std::make_unique<QtSerialLink>(m_portMap)),
+      m_session(*MSComm1), replyBuffer(m_session.replyBuffer()), m_services(services) {
     setObjectName(QStringLiteral("Form1"));
     if (!m_services.messages) {
         m_ownMessages = std::make_unique<QtMessageSink>();
@@ -78,9 +79,9 @@ Form1::Form1(PortMap portMap, UiServices services, std::unique_ptr<SerialLink> l
         m_ownClipboard = std::make_unique<QtClipboard>();
         m_services.clipboard = m_ownClipboard.get();
     }
-    if (!MSComm1)
-        MSComm1 = std::make_unique<QtSerialLink>(m_portMap);
     MSComm1->setObjectName(QStringLiteral("MSComm1"));
+    // Timer2 keeps the window's time, refused writes included.
+    m_session.setTimeout(0);
 
     m_scale = logicalDpiX() / 96.0;
     setWindowTitle(QStringLiteral("RF tool for KT7720 868MHz"));
@@ -296,8 +297,11 @@ void Form1::wireEvents() {
     connect(readserial, &QPushButton::clicked, this, &Form1::readserial_Click);
     connect(writeserial, &QPushButton::clicked, this, &Form1::writeserial_Click);
     connect(Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
-    connect(MSComm1.get(), &SerialLink::OnComm, this, &Form1::MSComm1_OnComm);
-    connect(MSComm1.get(), &SerialLink::deviceLost, this, &Form1::MSComm1_DeviceLost);
+    connect(&m_session, &ModuleSession::accepted, this,
+            [this](CommandCode code, const ModuleValue& value) { MSComm1_OnComm(code, value); });
+    connect(&m_session, &ModuleSession::rejected, this,
+            [this](CommandCode code) { MSComm1_OnComm(code, std::nullopt); });
+    connect(&m_session, &ModuleSession::deviceLost, this, &Form1::MSComm1_DeviceLost);
     id->installEventFilter(this);
     Image1->installEventFilter(this);
 }

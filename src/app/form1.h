@@ -1,9 +1,9 @@
 #pragma once
 
 #include "app/ui_services.h"
-#include "protocol/command_frame.h"
-#include "serial/port_map.h"
-#include "serial/serial_link.h"
+#include "core/module_session.h"
+#include "core/port_map.h"
+#include "core/serial_link.h"
 
 #include <QByteArray>
 #include <QColor>
@@ -22,9 +22,14 @@ class QTimer;
 namespace zentrava {
 
 // The one window: every control, the serial link, the reply timer and the transaction state.
-// Handlers are defined in the file of their subsystem (serial/, protocol/, editors/).
+// It talks to the module through a ModuleSession; what the window shows is decided here.
 class Form1 : public QMainWindow {
     Q_OBJECT
+    // First, so that the transaction state below can refer into the session.
+    PortMap m_portMap;
+    std::unique_ptr<SerialLink> MSComm1;
+    ModuleSession m_session;
+
 public:
     // `link` replaces the real serial link; tests use it for failures a device cannot produce.
     explicit Form1(PortMap portMap, UiServices services = {},
@@ -34,9 +39,10 @@ public:
     SerialLink& serialLink() { return *MSComm1; }
     QString panelText(int panel) const;
 
-    // Transaction state shared by the request, time-out and reply handlers.
+    // Transaction state shared by the request, time-out and reply handlers. The reply buffer is
+    // the session's own: zero-filled by each request, then filled by the reply.
     qint16 pendingCommand = 0;
-    QByteArray replyBuffer;
+    const QByteArray& replyBuffer;
 
     static const QColor kLightGreen;
     static const QColor kLightBlue;
@@ -44,7 +50,8 @@ public:
     void comopen_Click();
     void Image1_Click();
     void Timer2_Timer();
-    void MSComm1_OnComm();
+    // A reply arrived for `code`: its value when it passed every check.
+    void MSComm1_OnComm(CommandCode code, const std::optional<ModuleValue>& value);
     void MSComm1_DeviceLost();
 
     void Command1_Click();
@@ -99,26 +106,24 @@ private:
     void startReplyTimer();
     // A refused write sends nothing, yet waits out the timer like one that was sent.
     void refuseWrite();
-    void decodeReply();
-    void failPendingReply();
     void noteWireTraffic(const QByteArray& reply);
     void writeByteSetting(const QComboBox* box, CommandCode code);
 
-    // Decoders: false when the payload names nothing the window can show.
-    bool decodeSerialSettings();
-    bool decodeDataRate();
-    bool decodeChannel();
-    bool decodeProductId();
-    bool decodePower();
-    bool decodeFrequency();
+    // A value into its control; false when the control cannot show it.
+    bool showValue(const ModuleValue& value);
+    bool showSerialSettings(const ModuleValue& value);
+    bool showDataRate(const ModuleValue& value);
+    bool showChannel(const ModuleValue& value);
+    bool showProductId(const ModuleValue& value);
+    bool showPower(const ModuleValue& value);
+    bool showFrequency(const ModuleValue& value);
 
-    struct ReplyDecoder {
-        CommandCode code;
-        bool (Form1::*decode)();
+    struct ValueView {
+        Setting setting;
+        bool (Form1::*show)(const ModuleValue&);
     };
-    static const std::array<ReplyDecoder, 12> kReplyDecoders;
+    static const std::array<ValueView, 6> kValueViews;
 
-    PortMap m_portMap;
     std::unique_ptr<MessageSink> m_ownMessages;
     std::unique_ptr<Launcher> m_ownLauncher;
     std::unique_ptr<Clipboard> m_ownClipboard;
@@ -127,10 +132,8 @@ private:
     QColor m_buttonFace;
     // True from a successful open until the port is closed, so a lost device is told once.
     bool m_portInUse = false;
-    QByteArray m_lastRequest;
     QString m_lastRequestTime;
 
-    std::unique_ptr<SerialLink> MSComm1;
     QTimer* Timer2 = nullptr;
     QTimer* m_clockTimer = nullptr;
     std::array<QLabel*, 3> m_panels{};

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "serial/serial_errors.h"
-#include "serial/serial_link.h"
+#include "core/serial_errors.h"
+#include "core/serial_link.h"
 
 #include <QMap>
 

@@ -1,7 +1,7 @@
 // Product ID: a filtered text box with clipboard keys of its own.
 #include "app/form1.h"
 
-#include "protocol/number_text.h"
+#include "core/number_text.h"
 
 #include <QLineEdit>
 #include <QTimer>

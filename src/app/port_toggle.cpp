@@ -1,7 +1,7 @@
 // The window's port handling: the probe, the start-up settings and the open/close toggle.
 #include "app/form1.h"
 
-#include "serial/serial_errors.h"
+#include "core/serial_errors.h"
 
 #include <QComboBox>
 #include <QPushButton>

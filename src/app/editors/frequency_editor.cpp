@@ -1,8 +1,8 @@
 // Transmit frequency: MHz as text, sent as the synthesizer's frequency word.
 #include "app/form1.h"
 
-#include "protocol/frequency.h"
-#include "protocol/number_text.h"
+#include "core/frequency.h"
+#include "core/number_text.h"
 
 #include <QLineEdit>
 

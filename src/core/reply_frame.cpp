@@ -1,6 +1,6 @@
 #include "reply_frame.h"
 
-#include "protocol/command_frame.h"
+#include "core/command_frame.h"
 
 namespace zentrava {
 

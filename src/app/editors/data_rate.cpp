@@ -1,7 +1,7 @@
 // RF data rate: a list text sent as its 1-based code.
 #include "app/form1.h"
 
-#include "protocol/value_lists.h"
+#include "core/value_lists.h"
 
 #include <QComboBox>
 

@@ -1,7 +1,7 @@
 // The module's own serial port: baud rate and parity travel together.
 #include "app/form1.h"
 
-#include "protocol/value_lists.h"
+#include "core/value_lists.h"
 
 #include <QComboBox>
 

@@ -17,7 +17,8 @@ inline constexpr double kMaxFrequencyMhz = 875.0;
 inline constexpr double kFrequencyUnitMhz = 15.0;
 inline constexpr std::int64_t kFractionOne = std::int64_t(1) << 19;
 
-// MHz -> word, rounding down to the nearest step of 15/2^19 MHz. The integer byte is one less
+// MHz -> word, rounding down to the nearest step of 15/2^19 MHz; a text formatFrequency() gave
+// comes back as exactly the word it was made from. The integer byte is one less
 // than the whole number of units, so the fraction field holds 2^19 .. 2^20-1 within the band.
 // Defined for 15 <= mhz < 3855 (the integer byte's range); callers check the band first.
 FrequencyWord encodeFrequency(double mhz);

@@ -7,9 +7,17 @@
 
 namespace zentrava {
 
+namespace {
+// A shown frequency has 15 significant digits, so it may lie up to about 2e-8 of a step below
+// its word's exact value; rounding that down would move the module one step on every Read and
+// Write. A millionth of a step forgives it and is far finer than any value a person types.
+constexpr double kStepTolerance = 1e-6;
+} // namespace
+
 FrequencyWord encodeFrequency(double mhz) {
     // One rounding, to whole steps, then integer arithmetic: no carry can be lost.
-    const auto steps = static_cast<std::int64_t>(std::floor(mhz * double(kFractionOne) / 15.0));
+    const auto steps = static_cast<std::int64_t>(
+        std::floor(mhz * double(kFractionOne) / kFrequencyUnitMhz + kStepTolerance));
     const std::int64_t units = steps / kFractionOne;
     const std::int64_t fraction = steps - (units - 1) * kFractionOne;
     return {static_cast<std::uint8_t>(units - 1), static_cast<std::uint8_t>(fraction >> 16),

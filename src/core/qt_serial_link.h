@@ -1,8 +1,8 @@
 #pragma once
 
-#include "serial/line_settings.h"
-#include "serial/port_map.h"
-#include "serial/serial_link.h"
+#include "core/line_settings.h"
+#include "core/port_map.h"
+#include "core/serial_link.h"
 
 #include <QSerialPort>
 

@@ -1,6 +1,6 @@
 #include "qt_serial_link.h"
 
-#include "serial/serial_errors.h"
+#include "core/serial_errors.h"
 
 #include <QFileInfo>
 

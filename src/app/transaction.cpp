@@ -1,8 +1,6 @@
 // One command at a time: the request, the reply timer and the reply handler of the window.
 #include "app/form1.h"
 
-#include "protocol/reply_frame.h"
-
 #include <QLabel>
 #include <QPushButton>
 #include <QStatusBar>
@@ -28,15 +26,11 @@ void Form1::startTransaction(CommandCode code, const QByteArray& payload) {
 }
 
 void Form1::sendCommand(CommandCode code, const QByteArray& payload) {
-    const QByteArray frame = buildCommandFrame(code, payload);
     pendingCommand = code;
-    MSComm1->setRThreshold(int(frame.size()));
-    replyBuffer = QByteArray(frame.size() + 1, '\0');
-    if (MSComm1->output(frame) != 0) {
+    if (m_session.request(code, payload) != 0) {
         closeAfterDeviceFailure();
         return;
     }
-    m_lastRequest = frame;
     m_lastRequestTime = timeStamp();
     noteWireTraffic(QByteArray());
     startReplyTimer();
@@ -61,39 +55,23 @@ void Form1::Timer2_Timer() {
     setPanelText(2, QStringLiteral("Time out!"));
 }
 
-void Form1::MSComm1_OnComm() {
-    if (MSComm1->commEvent() != SerialLink::kEventReceive)
-        return;
+void Form1::MSComm1_OnComm(CommandCode code, const std::optional<ModuleValue>& value) {
     Timer2->stop();
     if (MSComm1->portOpen())
         setCommandButtonsEnabled(true);
-    MSComm1->setInputLen(0);
-    QByteArray input;
-    const int readError = MSComm1->input(input);
-    MSComm1->setRThreshold(0);
-    noteWireTraffic(input);
-    // More than the buffer holds (replies back to back, noise first) is no reply we can trust.
-    if (readError != 0 || input.size() > replyBuffer.size()) {
-        failPendingReply();
-        return;
-    }
-    std::copy(input.cbegin(), input.cend(), replyBuffer.begin());
-    if (!isKnownCommand(pendingCommand))
-        return;
-    if (!replyLayoutValid(replyBuffer, pendingCommand)) {
+    noteWireTraffic(m_session.lastReply());
+    // The code differs only when a refused ID write took the place of the request answered.
+    if (!value || code != pendingCommand || !showValue(*value)) {
         setPanelText(2, QStringLiteral("Fail!"));
         return;
     }
-    decodeReply();
-}
-
-void Form1::failPendingReply() {
-    if (isKnownCommand(pendingCommand))
-        setPanelText(2, QStringLiteral("Fail!"));
+    pendingCommand = 0;
+    setPanelText(2, QStringLiteral("Success!"));
 }
 
 void Form1::noteWireTraffic(const QByteArray& reply) {
-    QString tip = QStringLiteral("%1  sent      %2").arg(m_lastRequestTime, hexText(m_lastRequest));
+    QString tip =
+        QStringLiteral("%1  sent      %2").arg(m_lastRequestTime, hexText(m_session.lastRequest()));
     if (!reply.isNull())
         tip += QStringLiteral("\n%1  received  %2").arg(timeStamp(), hexText(reply));
     m_panels[1]->setToolTip(tip);

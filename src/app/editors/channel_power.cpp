@@ -1,7 +1,7 @@
 // RF channel and transmit power: one byte each, typed or picked in an editable list.
 #include "app/form1.h"
 
-#include "protocol/number_text.h"
+#include "core/number_text.h"
 
 #include <QComboBox>
 

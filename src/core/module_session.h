@@ -1,0 +1,77 @@
+#pragma once
+
+#include "core/module_value.h"
+#include "core/serial_link.h"
+
+#include <QByteArray>
+#include <QObject>
+
+class QTimer;
+
+namespace zentrava {
+
+// One module on one serial link: one request at a time, reception by the reply's length, the
+// reply checks, and decoding into a typed value. Opening and closing the link is the client's.
+class ModuleSession : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kDefaultTimeoutMs = 800;
+
+    enum class Rejection {
+        Layout,      // header, marker, code, length or terminator wrong
+        CheckByte,   // only when check bytes are verified
+        Overrun,     // more bytes than a reply can have
+        ReadFailed,  // the link could not be read
+        UnknownValue // the payload names no data rate, baud rate or parity
+    };
+    Q_ENUM(Rejection)
+
+    explicit ModuleSession(SerialLink& link, QObject* parent = nullptr);
+
+    // 0: no reply timer here; the client keeps time itself.
+    void setTimeout(int ms);
+    int timeout() const { return m_timeoutMs; }
+    // Off by default: the module's own tool never looked at a reply's check byte.
+    void setCheckByteVerified(bool verified) { m_verifyCheckByte = verified; }
+
+    // Input still waiting from before is stale and dropped; then reception is armed for the
+    // reply's length, the frame written and the reply timer started. Returns 0, or the link's
+    // failure code, in which case nothing is awaited.
+    int request(CommandCode code, const QByteArray& payload = {});
+
+    // The code whose reply is awaited: set by a request, kept after a time-out (a late reply
+    // still counts), 0 once a reply was accepted or rejected.
+    CommandCode pending() const { return m_pending; }
+    // One byte longer than the awaited reply, zero-filled by each request, then the reply.
+    const QByteArray& replyBuffer() const { return m_replyBuffer; }
+    const QByteArray& lastRequest() const { return m_lastRequest; }
+    // Every byte the last reception read, as it came.
+    const QByteArray& lastReply() const { return m_lastReply; }
+
+    SerialLink& link() { return m_link; }
+
+Q_SIGNALS:
+    void accepted(zentrava::CommandCode code, const zentrava::ModuleValue& value);
+    void rejected(zentrava::CommandCode code, zentrava::ModuleSession::Rejection reason);
+    // The reply can still come: it is then accepted or rejected until the next request.
+    void timedOut(zentrava::CommandCode code);
+    // The link closed underneath; nothing more is awaited.
+    void deviceLost();
+
+private:
+    void onComm();
+    void onTimeout();
+    void onDeviceLost();
+    void finish(CommandCode code, Rejection reason);
+
+    SerialLink& m_link;
+    QTimer* m_timer = nullptr;
+    int m_timeoutMs = kDefaultTimeoutMs;
+    bool m_verifyCheckByte = false;
+    CommandCode m_pending = 0;
+    QByteArray m_replyBuffer;
+    QByteArray m_lastRequest;
+    QByteArray m_lastReply;
+};
+
+} // namespace zentrava
