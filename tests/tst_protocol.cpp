@@ -1,7 +1,7 @@
 #include "core/command_frame.h"
 #include "core/frequency.h"
-#include "core/number_text.h"
 #include "core/line_settings.h"
+#include "core/number_text.h"
 
 #include <QtTest>
 
@@ -69,6 +69,29 @@ private Q_SLOTS:
                          word[1] <= 0x0F,
                      qPrintable(QString::number(mhz, 'f', 4)));
         }
+    }
+
+    // Read, shown, written back: the module must keep exactly the word it had, for every step
+    // of the band, or each Read and Write would move it.
+    void shownFrequencyWritesBackTheSameWord() {
+        const std::int64_t first = 855 * kFractionOne / 15;
+        const std::int64_t last = 875 * kFractionOne / 15;
+        int drifted = 0;
+        QString example;
+        for (std::int64_t steps = first; steps <= last; ++steps) {
+            const std::int64_t units = steps / kFractionOne;
+            const std::int64_t fraction = steps - (units - 1) * kFractionOne;
+            const FrequencyWord word{quint8(units - 1), quint8(fraction >> 16),
+                                     quint8(fraction >> 8), quint8(fraction)};
+            const QString shown = formatFrequency(decodeFrequency(word));
+            const std::optional<double> typed = parseDecimal(shown);
+            if (!typed || encodeFrequency(*typed) != word) {
+                if (drifted++ == 0)
+                    example = shown;
+            }
+        }
+        QVERIFY2(drifted == 0,
+                 qPrintable(QStringLiteral("%1 words drift, e.g. %2").arg(drifted).arg(example)));
     }
 
     void decodeFrequencyText_data() {

@@ -79,6 +79,8 @@ private Q_SLOTS:
     void failedWriteClosesPort_data();
     void failedWriteClosesPort();
     void writeToVanishedDevice();
+    void leftoverSpoilsOneExchangeAtMost_data();
+    void leftoverSpoilsOneExchangeAtMost();
 
 private:
     ScriptedLink* useScriptedLink();
@@ -278,6 +280,43 @@ void TestTransaction::writeToVanishedDevice() {
     QVERIFY(!timer2()->isActive());
     QVERIFY(w->status() != kWaiting);
     QCOMPARE(w->enabledCommandButtons(), 0);
+}
+
+void TestTransaction::leftoverSpoilsOneExchangeAtMost_data() {
+    QTest::addColumn<bool>("timeOutFirst");
+    QTest::addColumn<QByteArray>("leftover"); // arrives after an exchange, before the next one
+    QTest::newRow("stray byte between exchanges") << false << hex("55");
+    // The late reply answers the next request, one behind; the reply to that one is left over.
+    QTest::newRow("late reply after the next request") << true << replyTo(6, "0200");
+}
+
+void TestTransaction::leftoverSpoilsOneExchangeAtMost() {
+    QFETCH(bool, timeOutFirst);
+    QFETCH(QByteArray, leftover);
+    // The test answers in the module's place, so it decides what arrives when.
+    w->module->model().setFault({emu::FaultKind::Silent, 0});
+    int requests = 0;
+    const auto read = [&](const char* payload) {
+        w->click("Command1");
+        ++requests;
+        QTRY_COMPARE_WITH_TIMEOUT(w->wire().size(), 13 * requests, kWaitMs);
+        if (payload)
+            w->module->writeRaw(replyTo(6, payload));
+    };
+    if (timeOutFirst) {
+        read(nullptr);
+        QTRY_COMPARE_WITH_TIMEOUT(w->status(), kTimeOut, kTimeOutWaitMs);
+    }
+    read("0100");
+    QTRY_COMPARE_WITH_TIMEOUT(w->status(), kOk, kWaitMs);
+    QCOMPARE(w->combo("Combo1")->currentText(), QStringLiteral("1"));
+    w->module->writeRaw(leftover);
+    QTRY_COMPARE_WITH_TIMEOUT(w->form->serialLink().inBufferCount(), int(leftover.size()), kWaitMs);
+    read("0300");
+    QTRY_VERIFY_WITH_TIMEOUT(w->status() != kWaiting, kWaitMs);
+    QCOMPARE(w->status(), kOk);
+    QCOMPARE(w->combo("Combo1")->currentText(), QStringLiteral("3"));
+    QCOMPARE(w->form->pendingCommand, qint16(0));
 }
 
 QTEST_MAIN(TestTransaction)
