@@ -1,0 +1,89 @@
+// kt7720ctl: the module's settings from scripts and production lines, several modules at once.
+#include "cli/command_line.h"
+#include "cli/plan.h"
+#include "cli/port_listing.h"
+#include "cli/port_runner.h"
+#include "cli/report.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <memory>
+#include <vector>
+
+using namespace zentrava;
+using namespace zentrava::cli;
+
+namespace {
+
+int refuse(const QString& message, bool showHelpHint) {
+    printLine(stderr, QStringLiteral("kt7720ctl: ") + message);
+    if (showHelpHint)
+        printLine(stderr, QStringLiteral("Try 'kt7720ctl --help'."));
+    return exit_status::kUsage;
+}
+
+// Every port at once on this one event loop; results are printed in --port order once all
+// are done, so scripts see the same order each time.
+int runFleet(const Options& options, const Plan& plan) {
+    const bool several = options.ports.size() > 1;
+    const RunSettings settings{options.timeoutMs, options.retries, options.verifyCheckByte,
+                               options.verbose, several};
+    std::vector<std::unique_ptr<PortRunner>> runners;
+    qsizetype running = options.ports.size();
+    for (const QString& device : options.ports) {
+        runners.push_back(std::make_unique<PortRunner>(device, plan, settings));
+        PortRunner* runner = runners.back().get();
+        QObject::connect(runner, &PortRunner::finished, runner, [&running] {
+            if (--running == 0)
+                QCoreApplication::quit();
+        });
+        QTimer::singleShot(0, runner, &PortRunner::start);
+    }
+    QCoreApplication::exec();
+
+    int status = exit_status::kDone;
+    for (const auto& runner : runners) {
+        const PortResult& result = runner->result();
+        const QStringList lines =
+            options.json ? QStringList{jsonLine(result)} : textLines(result, several);
+        for (const QString& line : lines)
+            printLine(stdout, line);
+        for (const QString& error : result.errors)
+            printLine(stderr, QStringLiteral("kt7720ctl: %1: %2").arg(result.device, error));
+        status = std::max(status, result.status);
+    }
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QString error;
+    const std::optional<Options> options = parseCommandLine(QCoreApplication::arguments(), error);
+    if (!options)
+        return refuse(error, true);
+    switch (options->command) {
+    case Command::Help:
+        std::fputs(qPrintable(helpText()), stdout);
+        return exit_status::kDone;
+    case Command::Version:
+        printLine(stdout, QStringLiteral("kt7720ctl " ZENTRAVA_VERSION));
+        return exit_status::kDone;
+    case Command::Ports:
+        listPorts(options->json);
+        return exit_status::kDone;
+    case Command::Get:
+    case Command::Set:
+        break;
+    }
+    if (options->ports.isEmpty())
+        return refuse(QStringLiteral("which module? Name its serial device with --port DEVICE "
+                                     "('kt7720ctl ports' lists them)"),
+                      false);
+    const std::optional<Plan> plan = makePlan(*options, error);
+    if (!plan)
+        return refuse(error, false);
+    return runFleet(*options, *plan);
+}

@@ -1,0 +1,205 @@
+#include "cli/port_runner.h"
+
+#include "core/serial_errors.h"
+
+#include <QTime>
+
+#include <algorithm>
+
+namespace zentrava::cli {
+
+namespace {
+
+struct RejectionInfo {
+    ModuleSession::Rejection reason;
+    int status;
+    const char* text;
+};
+
+constexpr std::array<RejectionInfo, 5> kRejections{{
+    {ModuleSession::Rejection::Layout, exit_status::kBadReply,
+     "bad reply (header, marker, code, length or terminator)"},
+    {ModuleSession::Rejection::CheckByte, exit_status::kBadReply, "bad reply (check byte)"},
+    {ModuleSession::Rejection::Overrun, exit_status::kBadReply,
+     "bad reply (more bytes than one reply)"},
+    {ModuleSession::Rejection::ReadFailed, exit_status::kPortFailed, "the port could not be read"},
+    {ModuleSession::Rejection::UnknownValue, exit_status::kBadReply,
+     "bad reply (names no known data rate, baud rate or parity)"},
+}};
+
+PortMap onlyPort(const QString& device) {
+    PortMap map;
+    map.set(1, device);
+    return map;
+}
+
+QString linkMessage(int code, const QString& device) {
+    const QString text = serialErrorMessage(code, device);
+    if (text.isEmpty())
+        return QStringLiteral("serial port failure %1, which has no further explanation").arg(code);
+    return QStringLiteral("%1 (serial error %2)").arg(text).arg(code);
+}
+
+} // namespace
+
+PortRunner::PortRunner(const QString& device, Plan plan, const RunSettings& settings,
+                       QObject* parent)
+    : QObject(parent), m_plan(std::move(plan)), m_settings(settings), m_link(onlyPort(device)),
+      m_session(m_link) {
+    m_result.device = device;
+    m_session.setTimeout(settings.timeoutMs);
+    m_session.setCheckByteVerified(settings.verifyCheckByte);
+    connect(&m_session, &ModuleSession::accepted, this, &PortRunner::onAccepted);
+    connect(&m_session, &ModuleSession::rejected, this, &PortRunner::onRejected);
+    connect(&m_session, &ModuleSession::timedOut, this, &PortRunner::onTimedOut);
+    connect(&m_session, &ModuleSession::deviceLost, this, &PortRunner::onDeviceLost);
+}
+
+void PortRunner::start() {
+    m_link.setCommPort(1);
+    m_link.setSettings(QStringLiteral("9600,n,8,1"));
+    if (const int error = m_link.setPortOpen(true)) {
+        fail(exit_status::kPortFailed,
+             QStringLiteral("cannot open the port: ") + linkMessage(error, m_result.device));
+        return finish();
+    }
+    m_retriesLeft = m_settings.retries;
+    send();
+}
+
+void PortRunner::send() {
+    if (m_step >= m_plan.size())
+        return finish();
+    const bool writes = step().kind == Step::Kind::Write;
+    const CommandCode code =
+        writes ? writeCode(step().value.setting) : readCode(step().value.setting);
+    const std::optional<QByteArray> payload = writes ? encodePayload(step().value) : QByteArray();
+    Q_ASSERT(payload); // the plan only holds values that have a code
+    if (const int error = m_session.request(code, payload.value_or(QByteArray()))) {
+        fail(exit_status::kPortFailed, linkMessage(error, m_result.device));
+        return finish();
+    }
+    logFrame("sent", m_session.lastRequest());
+}
+
+void PortRunner::advance() {
+    ++m_step;
+    m_retriesLeft = m_settings.retries;
+    send();
+}
+
+void PortRunner::onAccepted(CommandCode, const ModuleValue& value) {
+    if (m_finished)
+        return;
+    logFrame("received", m_session.lastReply());
+    const Step& current = step();
+    switch (current.kind) {
+    case Step::Kind::Read:
+        if (shownByWindow(value))
+            m_result.fields += fieldsOf(value);
+        else
+            fail(exit_status::kBadReply,
+                 QStringLiteral("bad reply (frequency %1 MHz is outside 855 to 875) while %2")
+                     .arg(formatFrequency(value.megahertz()), doing()));
+        break;
+    case Step::Kind::KeepSerial:
+        keepSerial(value);
+        break;
+    case Step::Kind::Write:
+        m_result.fields += fieldsOf(value);
+        if (value != current.value) {
+            fail(exit_status::kBadReply,
+                 QStringLiteral("the module did not take %1: it answered %2")
+                     .arg(describe(current.value), describe(value)));
+            return finish();
+        }
+        break;
+    case Step::Kind::Verify:
+        if (value != current.value) {
+            fail(exit_status::kBadReply, QStringLiteral("%1 was written but reads back as %2")
+                                             .arg(describe(current.value), describe(value)));
+            return finish();
+        }
+        break;
+    }
+    advance();
+}
+
+void PortRunner::onRejected(CommandCode, ModuleSession::Rejection reason) {
+    if (m_finished)
+        return;
+    logFrame("received", m_session.lastReply());
+    const RejectionInfo& info =
+        *std::find_if(kRejections.begin(), kRejections.end(),
+                      [reason](const RejectionInfo& r) { return r.reason == reason; });
+    fail(info.status, QStringLiteral("%1 while %2: %3")
+                          .arg(QLatin1String(info.text), doing(), hexText(m_session.lastReply())));
+    // Other reads still tell something; after a doubtful write nothing more is changed.
+    if (step().kind == Step::Kind::Read && info.status == exit_status::kBadReply)
+        return advance();
+    finish();
+}
+
+void PortRunner::onTimedOut() {
+    if (m_finished)
+        return;
+    if (m_retriesLeft-- > 0)
+        return send();
+    QString message =
+        QStringLiteral("no reply within %1 ms while %2").arg(m_settings.timeoutMs).arg(doing());
+    if (m_settings.retries > 0)
+        message += QStringLiteral(" (%1 tries)").arg(m_settings.retries + 1);
+    fail(exit_status::kTimedOut, message);
+    finish();
+}
+
+void PortRunner::onDeviceLost() {
+    if (m_finished)
+        return;
+    fail(exit_status::kPortFailed,
+         QStringLiteral("the port was lost (unplugged or hung up) while %1").arg(doing()));
+    finish();
+}
+
+void PortRunner::keepSerial(const ModuleValue& held) {
+    for (Step& later : m_plan) {
+        if (later.value.setting != Setting::Serial)
+            continue;
+        if (later.value.number == 0)
+            later.value.number = held.number;
+        if (later.value.parity == '\0')
+            later.value.parity = held.parity;
+    }
+}
+
+void PortRunner::fail(int status, const QString& message) {
+    m_result.status = std::max(m_result.status, status);
+    m_result.errors.append(message);
+}
+
+void PortRunner::finish() {
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_link.setPortOpen(false);
+    Q_EMIT finished();
+}
+
+void PortRunner::logFrame(const char* direction, const QByteArray& frame) const {
+    if (!m_settings.verbose)
+        return;
+    QString line = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) +
+                   QLatin1Char(' ') + QLatin1String(direction) + QLatin1Char(' ') + hexText(frame);
+    if (m_settings.logDevice)
+        line.prepend(m_result.device + QLatin1Char(' '));
+    printLine(stderr, line);
+}
+
+QString PortRunner::doing() const {
+    const bool writes = step().kind == Step::Kind::Write;
+    return QStringLiteral("%1 %2").arg(writes ? QStringLiteral("writing")
+                                              : QStringLiteral("reading"),
+                                       QLatin1String(settingInfo(step().value.setting).name));
+}
+
+} // namespace zentrava::cli
