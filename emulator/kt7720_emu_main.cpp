@@ -111,7 +111,8 @@ QString describe(const ModuleSettings& s) {
 
 QString description() {
     QString text = QStringLiteral(
-        "Emulates a KT7720 868 MHz radio module on a pseudo-terminal. The first line printed is "
+        "A bench tool: emulates a KT7720 868 MHz radio module on a pseudo-terminal, for trying "
+        "zentrava and kt7720ctl without a module. The first line printed is "
         "the device to open (9600 8N1); then every request (<-) and reply (->) is logged in hex.\n"
         "Setting values are stored as given, also outside the module's lists, and writes from "
         "the tool are kept the same way. Numbers may be decimal or 0x hex.\n\n"
@@ -134,10 +135,12 @@ QString description() {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kt7720-emu"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZENTRAVA_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(description());
     const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption faultOption(QStringLiteral("fault"),
                                          QStringLiteral("Fault mode, see above."),
                                          QStringLiteral("MODE[:N]"));
@@ -174,6 +177,8 @@ int main(int argc, char* argv[]) {
         usageError(parser.errorText());
     if (parser.isSet(helpOption))
         parser.showHelp(0);
+    if (parser.isSet(versionOption))
+        parser.showVersion();
     if (!parser.positionalArguments().isEmpty())
         usageError(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments()[0]));
 

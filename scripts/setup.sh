@@ -10,6 +10,13 @@ packages=(
 if [[ " $* " == *" --sanitizers "* ]]; then
     packages+=(clang-14 libclang-rt-14-dev)
 fi
+# CPack reads the programs' library needs through dpkg-shlibdeps, which needs `file` to find them.
+if [[ " $* " == *" --package "* ]]; then
+    packages+=(dpkg-dev file)
+fi
+if [[ " $* " == *" --package-checks "* ]]; then
+    packages+=(lintian desktop-file-utils appstream)
+fi
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 #include "support/scripted_link.h"
 #include "support/window_fixture.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QSerialPort>
@@ -125,6 +126,47 @@ private Q_SLOTS:
             // A style sheet could paint over the palette; the port list is drawn as a button.
             QVERIFY(w == f.combo("comport") || greenShare(w->grab().toImage()) > 0.3);
         }
+    }
+
+    // Every control says what it does and what it takes, to the mouse and to screen readers.
+    void toolTips_data() {
+        QTest::addColumn<QString>("says");
+        auto row = [](const char* name, const char* says) { QTest::newRow(name) << says; };
+        row("comport", "COM1 to COM16");
+        row("comopen", "9600,n,8,1");
+        row("TXfrequency", "855 to 875 MHz");
+        row("readchannel", "Read the transmit frequency, 855 to 875 MHz");
+        row("writechannel", "Write the transmit frequency, 855 to 875 MHz");
+        row("RXfrequency", "Receive frequency");
+        row("readpowerlevel", "Read the receive frequency");
+        row("writepowerlevel", "Write the receive frequency");
+        row("datarate", "1200 to 57600");
+        row("readdatarate", "Read the RF data rate, 1200 to 57600");
+        row("writedatarate", "Write the RF data rate, 1200 to 57600");
+        row("Combo1", "0 to 255");
+        row("Command1", "Read the RF channel, 0 to 255");
+        row("Command2", "Write the RF channel, 0 to 255");
+        row("id", "1 to 65535");
+        row("readid", "Read the product ID, 1 to 65535");
+        row("writeid", "Write the product ID, 1 to 65535");
+        row("Combo2", "0 to 255");
+        row("Command3", "Read the transmit power level, 0 to 255");
+        row("Command4", "Write the transmit power level, 0 to 255");
+        row("sbaudrate", "1200 to 115200");
+        row("scheckbits", "n (none), e (even) or o (odd)");
+        row("readserial", "Read the baud rate (1200 to 115200) and parity (n, e or o)");
+        row("writeserial", "Write the baud rate (1200 to 115200) and parity (n, e or o)");
+        row("Image1", "Open " ZENTRAVA_MAKER_URL);
+    }
+
+    void toolTips() {
+        QFETCH(QString, says);
+        WindowFixture f(false);
+        QWidget* control = f.widget(QTest::currentDataTag());
+        QVERIFY2(control->toolTip().contains(says), qPrintable(control->toolTip()));
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+        QVERIFY(accessible);
+        QCOMPARE(accessible->text(QAccessible::Description), control->toolTip());
     }
 
     void lifeOfTheWindow() {

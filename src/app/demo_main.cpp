@@ -1,5 +1,6 @@
 // The real window with an emulated module on a pseudo-terminal mapped as COM1, or with COM1
 // mapped to a device of the user's choice.
+#include "app/command_line.h"
 #include "app/form1.h"
 #include "emulator/pty_host.h"
 
@@ -59,18 +60,19 @@ private:
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("zentrava-demo"));
-    app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QCoreApplication::setApplicationName(QStringLiteral("zentrava-demo"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZENTRAVA_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Zentrava with an emulated KT7720 module.\n\n"
+        "Zentrava with an emulated KT7720 module: a bench tool for trying the window, and\n"
+        "everything it shows, without a module or adapter.\n\n"
         "Without options the module is emulated in this process on a pseudo-terminal that the\n"
         "window lists as COM1: press Open, then Read or Write any setting.\n"
         "With --device, COM1 is that device instead: a kt7720-emu started in another terminal\n"
         "(give the path it prints) or a real module on a USB serial adapter."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption deviceOption(QStringLiteral("device"),
                                           QStringLiteral("Map COM1 to <path> instead of the "
                                                          "emulated module."),
@@ -86,7 +88,16 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Open COM1, read every setting, save the window to <png> and quit."),
         QStringLiteral("png"));
     parser.addOptions({deviceOption, faultOption, screenshotOption});
-    parser.process(app);
+    const CommandLineCheck check = [&](const QCommandLineParser& parsed) {
+        if (parsed.isSet(faultOption) && !emu::ModuleModel::parseFault(parsed.value(faultOption)))
+            return QStringLiteral("unknown fault mode %1").arg(parsed.value(faultOption));
+        return QString();
+    };
+    answerWithoutDisplay(parser, argc, argv, check);
+
+    QApplication app(argc, argv);
+    readCommandLine(parser, check);
+    app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
     PortMap map;
     std::unique_ptr<emu::PtyHost> module;
@@ -100,15 +111,8 @@ int main(int argc, char* argv[]) {
                          qPrintable(error));
             return 1;
         }
-        if (parser.isSet(faultOption)) {
-            const auto fault = emu::ModuleModel::parseFault(parser.value(faultOption));
-            if (!fault) {
-                std::fprintf(stderr, "zentrava-demo: unknown fault mode %s\n",
-                             qPrintable(parser.value(faultOption)));
-                return 2;
-            }
-            module->model().setFault(*fault);
-        }
+        if (parser.isSet(faultOption))
+            module->model().setFault(*emu::ModuleModel::parseFault(parser.value(faultOption)));
         map.set(1, module->devicePath(), QStringLiteral("emulated KT7720 module"));
     }
 

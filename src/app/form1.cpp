@@ -17,6 +17,8 @@
 #include <QTimer>
 
 #include <cmath>
+#include <functional>
+#include <utility>
 
 #ifndef ZENTRAVA_MAKER_URL
 #define ZENTRAVA_MAKER_URL "https://example.com/"
@@ -54,6 +56,22 @@ void paintLightGreen(QWidget* box) {
     box->setPalette(palette);
 }
 
+// Reads the ports again just before its list drops down. No Q_OBJECT on purpose: to Qt, to
+// assistive tools and to tests it stays the plain QComboBox the window always had.
+class PortListBox final : public QComboBox {
+public:
+    PortListBox(QWidget* parent, std::function<void()> beforePopup)
+        : QComboBox(parent), m_beforePopup(std::move(beforePopup)) {}
+
+    void showPopup() override {
+        m_beforePopup();
+        QComboBox::showPopup();
+    }
+
+private:
+    std::function<void()> m_beforePopup;
+};
+
 // Adding the first entry selects it; the boxes must show their initial text instead.
 void showInitialText(QComboBox* box, const QString& text) {
     box->setCurrentIndex(-1);
@@ -61,9 +79,15 @@ void showInitialText(QComboBox* box, const QString& text) {
 }
 } // namespace
 
-Form1::Form1(PortMap portMap, UiServices services, std::unique_ptr<SerialLink> link,
+Form1::Form1(const PortMap& portMap, UiServices services, std::unique_ptr<SerialLink> link,
              QWidget* parent)
-    : QMainWindow(parent), m_portMap(std::move(portMap)),
+    : Form1(std::make_unique<FixedPortSource>(portMap), services, std::move(link), parent) {}
+
+Form1::Form1(std::unique_ptr<PortSource> ports, UiServices services,
+             std::unique_ptr<SerialLink> link, QWidget* parent)
+    : QMainWindow(parent),
+      m_portSource(ports ? std::move(ports) : std::make_unique<SystemPortSource>()),
+      m_portMap(m_portNumbering.update(m_portSource->devices())),
       MSComm1(link ? std::move(link) : std::make_unique<QtSerialLink>(m_portMap)),
       m_session(*MSComm1), replyBuffer(m_session.replyBuffer()), m_services(services) {
     setObjectName(QStringLiteral("Form1"));
@@ -115,8 +139,9 @@ QPushButton* Form1::makeButton(QWidget* parent, const char* name, const QString&
     return button;
 }
 
-QComboBox* Form1::makeCombo(QWidget* parent, const char* name, bool editable, QRect geometry) {
-    auto* box = placed(new QComboBox(parent), name, geometry);
+QComboBox* Form1::makeCombo(QWidget* parent, const char* name, bool editable, QRect geometry,
+                            QComboBox* box) {
+    box = placed(box ? box : new QComboBox(parent), name, geometry);
     box->setEditable(editable);
     if (editable) {
         // Typed text stays typed text: no completion, no new list entries on Enter.
@@ -146,7 +171,8 @@ void Form1::createControls() {
     setFont(windowFont);
 
     Frame1 = makeFrame("Frame1", QStringLiteral("Usart"), twips(0, 120, 1965, 705));
-    comport = makeCombo(Frame1, "comport", false, twips(960, 240, 840, 300));
+    comport = makeCombo(Frame1, "comport", false, twips(960, 240, 840, 300),
+                        new PortListBox(Frame1, [this] { refreshPortList(); }));
     comopen = makeButton(Frame1, "comopen", QStringLiteral("Open"), twips(120, 240, 720, 285));
     m_buttonFace = comopen->palette().color(QPalette::Button);
     Label2 = placed(new QLabel(Frame1), "Label2", twips(75, 975, 585, 165));
@@ -219,7 +245,6 @@ void Form1::createControls() {
     Image1 = placed(new QLabel(client), "Image1", twips(360, 1440, 1170, 1155));
     Image1->setPixmap(drawLogo(Image1->size(), devicePixelRatioF()));
     Image1->setCursor(Qt::PointingHandCursor);
-    Image1->setToolTip(QStringLiteral(ZENTRAVA_MAKER_URL));
 
     Timer2 = new QTimer(this);
     Timer2->setObjectName(QStringLiteral("Timer2"));
@@ -227,6 +252,47 @@ void Form1::createControls() {
 
     m_commandButtons = {readchannel,  writechannel,  readid,     writeid,     Command1, Command2,
                         readdatarate, writedatarate, readserial, writeserial, Command3, Command4};
+    setToolTips();
+}
+
+void Form1::setToolTips() {
+    // Screen readers take a control's tooltip as its description, so each says what the control
+    // does and what it takes.
+    const std::pair<QWidget*, const char*> tips[] = {
+        {comopen, "Open the chosen port at 9600,n,8,1, or close it again"},
+        {TXfrequency, "Transmit frequency, 855 to 875 MHz; sent rounded down to a step of "
+                      "about 28.6 Hz"},
+        {readchannel, "Read the transmit frequency, 855 to 875 MHz"},
+        {writechannel, "Write the transmit frequency, 855 to 875 MHz"},
+        {RXfrequency, "Receive frequency in MHz; not offered here, the section stays disabled"},
+        {readpowerlevel, "Read the receive frequency; not offered here, the section stays "
+                         "disabled"},
+        {writepowerlevel, "Write the receive frequency; not offered here, the section stays "
+                          "disabled"},
+        {datarate, "RF data rate, 1200 to 57600 bit/s: pick one from the list"},
+        {readdatarate, "Read the RF data rate, 1200 to 57600 bit/s"},
+        {writedatarate, "Write the RF data rate, 1200 to 57600 bit/s"},
+        {Combo1, "RF channel, 0 to 255 (the list offers 0 to 32)"},
+        {Command1, "Read the RF channel, 0 to 255"},
+        {Command2, "Write the RF channel, 0 to 255"},
+        {id, "Product ID, 1 to 65535, digits only"},
+        {readid, "Read the product ID, 1 to 65535"},
+        {writeid, "Write the product ID, 1 to 65535"},
+        {Combo2, "Transmit power level, 0 to 255 (the list offers 1 to 127)"},
+        {Command3, "Read the transmit power level, 0 to 255"},
+        {Command4, "Write the transmit power level, 0 to 255"},
+        {sbaudrate, "Baud rate of the module's own serial port, 1200 to 115200"},
+        {scheckbits, "Parity of the module's own serial port: n (none), e (even) or o (odd)"},
+        {readserial, "Read the baud rate (1200 to 115200) and parity (n, e or o) of the "
+                     "module's own serial port"},
+        {writeserial, "Write the baud rate (1200 to 115200) and parity (n, e or o) of the "
+                      "module's own serial port; this tool keeps talking at 9600,n,8,1"},
+    };
+    for (const auto& [control, tip] : tips)
+        control->setToolTip(QString::fromUtf8(tip));
+    Image1->setToolTip(
+        QStringLiteral("Open %1 in the web browser").arg(QStringLiteral(ZENTRAVA_MAKER_URL)));
+    updatePortToolTip();
 }
 
 void Form1::createStatusBar() {
@@ -278,10 +344,8 @@ void Form1::setPanelText(int panel, const QString& text) {
 }
 
 void Form1::wireEvents() {
-    // The list's tooltip names the device behind the port shown.
-    connect(comport, &QComboBox::currentIndexChanged, this, [this](int index) {
-        comport->setToolTip(comport->itemData(index, Qt::ToolTipRole).toString());
-    });
+    connect(comport, &QComboBox::currentIndexChanged, this, &Form1::updatePortToolTip);
+    connect(m_portSource.get(), &PortSource::changed, this, &Form1::refreshPortList);
     connect(comopen, &QPushButton::clicked, this, &Form1::comopen_Click);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);

@@ -3,6 +3,8 @@
 #include "app/ui_services.h"
 #include "core/module_session.h"
 #include "core/port_map.h"
+#include "core/port_numbering.h"
+#include "core/port_source.h"
 #include "core/serial_link.h"
 
 #include <QByteArray>
@@ -25,14 +27,22 @@ namespace zentrava {
 // It talks to the module through a ModuleSession; what the window shows is decided here.
 class Form1 : public QMainWindow {
     Q_OBJECT
-    // First, so that the transaction state below can refer into the session.
+    // First, in this order: the map is made from the source, the link from the map, and the
+    // transaction state below refers into the session.
+    std::unique_ptr<PortSource> m_portSource;
+    PortNumbering m_portNumbering;
     PortMap m_portMap;
     std::unique_ptr<SerialLink> MSComm1;
     ModuleSession m_session;
 
 public:
-    // `link` replaces the real serial link; tests use it for failures a device cannot produce.
-    explicit Form1(PortMap portMap, UiServices services = {},
+    // The ports come from `ports` (the system's serial devices when null) and the list follows
+    // them while the port is closed. `link` replaces the real serial link; tests use it for
+    // failures a device cannot produce.
+    explicit Form1(std::unique_ptr<PortSource> ports = nullptr, UiServices services = {},
+                   std::unique_ptr<SerialLink> link = nullptr, QWidget* parent = nullptr);
+    // Exactly the ports of `portMap`, at the numbers it gives them.
+    explicit Form1(const PortMap& portMap, UiServices services = {},
                    std::unique_ptr<SerialLink> link = nullptr, QWidget* parent = nullptr);
     ~Form1() override;
 
@@ -82,7 +92,9 @@ private:
     QRect twips(int left, int top, int width, int height) const;
     QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption,
                             QRect geometry);
-    QComboBox* makeCombo(QWidget* parent, const char* name, bool editable, QRect geometry);
+    // `box` is one made already, or null for a plain one.
+    QComboBox* makeCombo(QWidget* parent, const char* name, bool editable, QRect geometry,
+                         QComboBox* box = nullptr);
     QLineEdit* makeTextBox(QWidget* parent, const char* name, const QString& text, QRect geometry);
     QGroupBox* makeFrame(const char* name, const QString& caption, QRect geometry);
     void setPanelText(int panel, const QString& text);
@@ -90,6 +102,10 @@ private:
 
     // Port management.
     void probePorts();
+    // Numbers the devices present again and probes them, keeping the entry shown.
+    void refreshPortList();
+    void updatePortToolTip();
+    void setToolTips();
     void applyStartupSettings();
     int runOpenSteps();
     int runCloseSteps();
@@ -132,6 +148,8 @@ private:
     QColor m_buttonFace;
     // True from a successful open until the port is closed, so a lost device is told once.
     bool m_portInUse = false;
+    // The devices changed while the port was open; the list catches up once it is closed.
+    bool m_portListStale = false;
     QString m_lastRequestTime;
 
     QTimer* Timer2 = nullptr;

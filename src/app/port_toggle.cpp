@@ -1,6 +1,8 @@
-// The window's port handling: the probe, the start-up settings and the open/close toggle.
+// The window's port handling: the probe, the list that follows the devices, the start-up
+// settings and the open/close toggle.
 #include "app/form1.h"
 
+#include "core/qt_serial_link.h"
 #include "core/serial_errors.h"
 
 #include <QComboBox>
@@ -40,7 +42,37 @@ void Form1::probePorts() {
         comport->setCurrentIndex(0);
     }
     // The first entry became current before its tip was set.
-    comport->setToolTip(comport->itemData(comport->currentIndex(), Qt::ToolTipRole).toString());
+    updatePortToolTip();
+}
+
+void Form1::refreshPortList() {
+    // The open port's number and entry stay as they are until it is closed.
+    if (MSComm1->portOpen()) {
+        m_portListStale = true;
+        return;
+    }
+    m_portListStale = false;
+    const QString shown = m_portMap.device(portNumberFromName(comport->currentText()));
+    m_portMap = m_portNumbering.update(m_portSource->devices());
+    if (auto* link = qobject_cast<QtSerialLink*>(MSComm1.get()))
+        link->setPortMap(m_portMap);
+    probePorts();
+    for (int i = 0; i < comport->count() && !shown.isEmpty(); ++i) {
+        if (m_portMap.device(portNumberFromName(comport->itemText(i))) == shown) {
+            comport->setCurrentIndex(i);
+            break;
+        }
+    }
+}
+
+void Form1::updatePortToolTip() {
+    QString tip = QStringLiteral("The port to open, COM1 to COM16: each one a serial device of "
+                                 "this computer, listed again when this list drops down and when "
+                                 "a device is plugged in or removed");
+    const QString device = comport->itemData(comport->currentIndex(), Qt::ToolTipRole).toString();
+    if (!device.isEmpty())
+        tip += QLatin1Char('\n') + device;
+    comport->setToolTip(tip);
 }
 
 void Form1::applyStartupSettings() {
@@ -74,6 +106,9 @@ int Form1::runCloseSteps() {
     setPanelText(1, QStringLiteral("Closed ") + kStartupSettings);
     comport->setEnabled(true);
     setCommandButtonsEnabled(false);
+    // Queued: whoever closed the port still reports on the device it had.
+    if (m_portListStale)
+        QMetaObject::invokeMethod(this, &Form1::refreshPortList, Qt::QueuedConnection);
     return serial_error::kNone;
 }
 

@@ -16,9 +16,6 @@ public:
         QString description;
     };
 
-    // Windows: COMn itself. Elsewhere: the system's serial ports by device path, from 1.
-    static PortMap system();
-
     void set(int port, const QString& device, const QString& description = QString());
     QString device(int port) const;
     QString description(int port) const;

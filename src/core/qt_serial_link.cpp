@@ -21,6 +21,13 @@ QtSerialLink::~QtSerialLink() {
     m_port.close();
 }
 
+int QtSerialLink::setPortMap(const PortMap& map) {
+    if (m_port.isOpen())
+        return serial_error::kPortAlreadyOpen;
+    m_map = map;
+    return serial_error::kNone;
+}
+
 int QtSerialLink::setCommPort(int port) {
     if (m_port.isOpen())
         return serial_error::kPortAlreadyOpen;

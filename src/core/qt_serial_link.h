@@ -15,6 +15,9 @@ public:
     explicit QtSerialLink(PortMap map, QObject* parent = nullptr);
     ~QtSerialLink() override;
 
+    // The devices behind the port numbers from now on; refused while the port is open.
+    int setPortMap(const PortMap& map);
+
     int setCommPort(int port) override;
     int commPort() const override { return m_commPort; }
     QString deviceName() const override { return m_map.device(m_commPort); }

@@ -1,0 +1,64 @@
+#include "port_source.h"
+
+#include <QDir>
+#include <QFileSystemWatcher>
+#include <QSerialPortInfo>
+#include <QTimer>
+
+namespace zentrava {
+
+SystemPortSource::SystemPortSource(QObject* parent)
+    : SystemPortSource(QStringLiteral("/dev"), kSettleMs, parent) {}
+
+SystemPortSource::SystemPortSource(const QString& watchedDirectory, int settleMs, QObject* parent)
+    : PortSource(parent), m_watcher(new QFileSystemWatcher(this)), m_settle(new QTimer(this)) {
+    m_settle->setSingleShot(true);
+    m_settle->setInterval(settleMs);
+    connect(m_settle, &QTimer::timeout, this, &PortSource::changed);
+    // Each change restarts the wait: a USB adapter brings several nodes and links at once.
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, m_settle,
+            qOverload<>(&QTimer::start));
+    if (QDir(watchedDirectory).exists())
+        m_watcher->addPath(watchedDirectory);
+}
+
+bool SystemPortSource::isWatching() const {
+    return !m_watcher->directories().isEmpty();
+}
+
+bool SystemPortSource::isSettling() const {
+    return m_settle->isActive();
+}
+
+QList<PortDevice> SystemPortSource::devices() const {
+    QList<PortDevice> devices;
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+#ifdef Q_OS_WIN
+    // Windows lists only the ports it knows of; COM1 to COM16 may still open (virtual ports).
+    for (int port = 1; port <= PortMap::kPortCount; ++port)
+        devices.append({QStringLiteral("COM%1").arg(port), QString(), port});
+    for (const QSerialPortInfo& info : ports) {
+        const QString name = info.portName();
+        bool ok = false;
+        const int port = name.startsWith(QLatin1String("COM")) ? name.mid(3).toInt(&ok) : 0;
+        if (ok && port >= 1 && port <= PortMap::kPortCount)
+            devices[port - 1].description = info.description();
+    }
+#else
+    for (const QSerialPortInfo& info : ports) {
+        const QString description =
+            info.description().isEmpty() ? info.manufacturer() : info.description();
+        devices.append({info.systemLocation(), description, 0});
+    }
+#endif
+    return devices;
+}
+
+FixedPortSource::FixedPortSource(const PortMap& map, QObject* parent) : PortSource(parent) {
+    for (int port = 1; port <= PortMap::kPortCount; ++port) {
+        if (map.isMapped(port))
+            m_devices.append({map.device(port), map.description(port), port});
+    }
+}
+
+} // namespace zentrava

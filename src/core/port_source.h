@@ -1,0 +1,71 @@
+#pragma once
+
+#include "core/port_map.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class QFileSystemWatcher;
+class QTimer;
+
+namespace zentrava {
+
+// One serial device as the system lists it.
+struct PortDevice {
+    QString device;
+    QString description;
+    // Windows names its ports itself (COMn keeps n); 0 where the window numbers them.
+    int fixedPort = 0;
+};
+
+// Where the window's ports come from: the devices present now, and a word when that may have
+// changed.
+class PortSource : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~PortSource() override = default;
+
+    virtual QList<PortDevice> devices() const = 0;
+
+Q_SIGNALS:
+    // Devices may have come or gone; a burst of changes arrives as one.
+    void changed();
+};
+
+// The system's serial ports. A device node that comes or goes in the watched directory is
+// noticed through inotify, so nothing wakes up while nothing is plugged or unplugged; one
+// single-shot timer, started only by a change, lets udev finish before the ports are listed.
+class SystemPortSource final : public PortSource {
+    Q_OBJECT
+public:
+    static constexpr int kSettleMs = 400;
+
+    explicit SystemPortSource(QObject* parent = nullptr);
+    // Tests watch a directory of their own.
+    SystemPortSource(const QString& watchedDirectory, int settleMs, QObject* parent = nullptr);
+
+    QList<PortDevice> devices() const override;
+    bool isWatching() const;
+    // True from a change until the burst it started is over and `changed` was sent.
+    bool isSettling() const;
+
+private:
+    QFileSystemWatcher* m_watcher = nullptr;
+    QTimer* m_settle = nullptr;
+};
+
+// The ports of a map, at the numbers the map gives them; it never changes.
+class FixedPortSource final : public PortSource {
+    Q_OBJECT
+public:
+    explicit FixedPortSource(const PortMap& map, QObject* parent = nullptr);
+
+    QList<PortDevice> devices() const override { return m_devices; }
+
+private:
+    QList<PortDevice> m_devices;
+};
+
+} // namespace zentrava

@@ -1,0 +1,74 @@
+// Every program answers --help and --version, and refuses a wrong command line, on a machine
+// without a display: each runs here as it would over SSH, with the X11 platform and no DISPLAY.
+#include <QMap>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTest>
+
+class TestCommandLines : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void noDisplay_data() {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out"); // a part of stdout
+        QTest::addColumn<QString>("err"); // a part of stderr; none at all when empty
+        const QString version = QStringLiteral(ZENTRAVA_VERSION);
+        QMap<QString, QString> programs;
+        for (const QString& path : QStringLiteral(ZENTRAVA_PROGRAMS).split(QLatin1Char('|')))
+            programs.insert(path.section(QLatin1Char('/'), -1), path);
+        auto row = [&](const QString& name, const char* what, QStringList arguments, int status,
+                       QString out, QString err = {}) {
+            QTest::addRow("%s %s", qPrintable(name), what)
+                << programs.value(name) << arguments << status << out << err;
+        };
+        for (const QString& name : programs.keys()) {
+            row(name, "--help", {"--help"}, 0, "Usage:");
+            row(name, "-h", {"-h"}, 0, "Usage:");
+            row(name, "--version", {"--version"}, 0, name + ' ' + version + '\n');
+            row(name, "unknown option", {"--no-such-option"}, 2, "", "no-such-option");
+        }
+        for (const char* name : {"zentrava", "zentrava-demo"}) {
+            row(name, "--help after a wrong option", {"--no-such-option", "--help"}, 0, "Usage:");
+            row(name, "-v", {"-v"}, 0, QString::fromLatin1(name) + ' ' + version + '\n');
+        }
+        row("zentrava", "with an argument", {"/dev/ttyUSB0"}, 2, "",
+            "unexpected argument '/dev/ttyUSB0'");
+        row("zentrava-demo", "unknown fault mode", {"--fault", "sulky"}, 2, "",
+            "unknown fault mode sulky");
+        row("zentrava-demo", "says it is a bench tool", {"--help"}, 0, "bench tool");
+        row("kt7720-emu", "says it is a bench tool", {"--help"}, 0, "bench tool");
+    }
+
+    void noDisplay() {
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QVERIFY(!program.isEmpty());
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
+            environment.remove(QLatin1String(name));
+        // The platform a desktop session would pick: without a display it cannot start.
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        process.setProcessEnvironment(environment);
+        process.start(program, arguments);
+        QVERIFY2(process.waitForFinished(60000), qPrintable(process.errorString()));
+        const QString stdoutText = QString::fromLocal8Bit(process.readAllStandardOutput());
+        const QString stderrText = QString::fromLocal8Bit(process.readAllStandardError());
+        QVERIFY2(process.exitStatus() == QProcess::NormalExit, qPrintable(stderrText));
+        QCOMPARE(process.exitCode(), status);
+        QVERIFY2(stdoutText.contains(out), qPrintable(stdoutText));
+        if (err.isEmpty())
+            QCOMPARE(stderrText, QString());
+        else
+            QVERIFY2(stderrText.contains(err), qPrintable(stderrText));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommandLines)
+#include "tst_command_lines.moc"

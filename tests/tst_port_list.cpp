@@ -1,0 +1,222 @@
+// The window's port list follows the devices that come and go, through an injected source of
+// ports whose devices are pseudo-terminals that really open.
+#include "support/window_fixture.h"
+
+#include <QComboBox>
+#include <QTimer>
+
+#include <algorithm>
+#include <map>
+
+using namespace zentrava;
+using namespace zentrava::test;
+
+namespace {
+
+class FakePorts final : public PortSource {
+public:
+    QList<PortDevice> present;
+    QList<PortDevice> devices() const override { return present; }
+    void announce() { Q_EMIT changed(); }
+};
+
+// Devices named by one letter each; letters follow device paths, so "a" sorts before "b".
+class Bench {
+public:
+    explicit Bench(int count) {
+        std::vector<std::unique_ptr<emu::PtyHost>> hosts;
+        for (int i = 0; i < count; ++i) {
+            hosts.push_back(std::make_unique<emu::PtyHost>());
+            if (!hosts.back()->open())
+                qFatal("no pseudo-terminal");
+        }
+        std::sort(hosts.begin(), hosts.end(),
+                  [](const auto& x, const auto& y) { return x->devicePath() < y->devicePath(); });
+        for (int i = 0; i < count; ++i)
+            m_hosts[QChar(u'a' + i)] = std::move(hosts[std::size_t(i)]);
+    }
+
+    emu::PtyHost& host(QChar letter) { return *m_hosts.at(letter); }
+    PortDevice device(QChar letter) {
+        return {host(letter).devicePath(), QStringLiteral("adapter ") + letter, 0};
+    }
+    QString letterOf(const QString& path) const {
+        for (const auto& [letter, host] : m_hosts) {
+            if (host->devicePath() == path)
+                return letter;
+        }
+        return QStringLiteral("?");
+    }
+
+private:
+    std::map<QChar, std::unique_ptr<emu::PtyHost>> m_hosts;
+};
+
+// "COM1:a *COM2:b": the entries in order, the current one starred, each with its device.
+QString listing(const QComboBox* box, const Bench& bench) {
+    QStringList entries;
+    for (int i = 0; i < box->count(); ++i) {
+        const QString device =
+            box->itemData(i, Qt::ToolTipRole).toString().section(QLatin1Char(' '), 0, 0);
+        entries << (i == box->currentIndex() ? QStringLiteral("*") : QString()) + box->itemText(i) +
+                       QLatin1Char(':') + bench.letterOf(device);
+    }
+    return entries.join(QLatin1Char(' '));
+}
+
+QString range(char from, char to) {
+    QString letters;
+    for (char c = from; c <= to; ++c)
+        letters += QStringLiteral(" ") + QLatin1Char(c);
+    return letters.mid(1);
+}
+
+} // namespace
+
+class TestPortList : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Each step is "action -> the list after it". Actions: start (the devices present when the
+    // window opens), plug and unplug (the system tells), quietly plug (it does not), drop (the
+    // list drops down), select, open, close, vanish (the device fails under the open port).
+    void follows_data() {
+        QTest::addColumn<QStringList>("steps");
+        QString many = QStringLiteral("*COM1:a");
+        for (int n = 2; n <= 16; ++n)
+            many += QStringLiteral(" COM%1:%2").arg(n).arg(QChar(u'a' + n - 1));
+        QString manyWithQ = many;
+        manyWithQ.replace(QStringLiteral("COM5:e"), QStringLiteral("COM5:q"));
+        const QString lastShown =
+            QString(manyWithQ).remove(0, 1).replace(QStringLiteral("COM16:p"), "*COM16:p");
+
+        QTest::newRow("an adapter plugged in after start-up")
+            << QStringList{"start a -> *COM1:a", "plug b -> *COM1:a COM2:b",
+                           "select COM2 -> COM1:a *COM2:b", "open -> COM1:a *COM2:b"};
+        QTest::newRow("no adapter at start-up, one plugged in later")
+            << QStringList{"start -> ", "plug c -> *COM1:c", "open -> *COM1:c"};
+        QTest::newRow("unplugged and plugged back") << QStringList{
+            "start a b c -> *COM1:a COM2:b COM3:c", "select COM3 -> COM1:a COM2:b *COM3:c",
+            "unplug b -> COM1:a *COM3:c", "plug d -> COM1:a COM2:d *COM3:c",
+            "plug b -> COM1:a COM2:d *COM3:c COM4:b"};
+        QTest::newRow("the entry shown goes, the first one is shown")
+            << QStringList{"start a b c -> *COM1:a COM2:b COM3:c", "unplug a -> *COM2:b COM3:c",
+                           "plug a -> COM1:a *COM2:b COM3:c"};
+        QTest::newRow("a renumbered entry opens its own device") << QStringList{
+            "start a b -> *COM1:a COM2:b", "unplug a -> *COM2:b", "plug c -> COM1:c *COM2:b",
+            "select COM1 -> *COM1:c COM2:b", "open -> *COM1:c COM2:b"};
+        QTest::newRow("dropping the list down reads it again")
+            << QStringList{"start a -> *COM1:a", "quietly plug b -> *COM1:a",
+                           "drop -> *COM1:a COM2:b", "unplug a -> *COM2:b"};
+        QTest::newRow("more than sixteen devices")
+            << QStringList{"start " + range('a', 'q') + " -> " + many, "unplug e -> " + manyWithQ,
+                           "plug e -> " + manyWithQ, "select COM16 -> " + lastShown,
+                           "unplug a -> " + QString(lastShown).replace("COM1:a", "COM1:e")};
+        QTest::newRow("nothing changes while the port is open")
+            << QStringList{"start a b -> *COM1:a COM2:b", "select COM2 -> COM1:a *COM2:b",
+                           "open -> COM1:a *COM2:b",      "plug c -> COM1:a *COM2:b",
+                           "unplug a -> COM1:a *COM2:b",  "close -> COM1:c *COM2:b"};
+        QTest::newRow("the open port's device vanishes")
+            << QStringList{"start a b -> *COM1:a COM2:b", "select COM2 -> COM1:a *COM2:b",
+                           "open -> COM1:a *COM2:b",      "vanish b -> *COM1:a",
+                           "plug c -> *COM1:a COM2:c",    "select COM2 -> COM1:a *COM2:c",
+                           "open -> COM1:a *COM2:c"};
+    }
+
+    void follows() {
+        QFETCH(QStringList, steps);
+        Bench bench(17);
+        WindowFixture f(false);
+        f.form.reset();
+        FakePorts* ports = nullptr;
+        for (const QString& step : steps) {
+            const QString action = step.section(QStringLiteral(" -> "), 0, 0);
+            const QString expected = step.section(QStringLiteral(" -> "), 1);
+            const QStringList words = action.split(QLatin1Char(' '));
+            const QString verb = words[0] == "quietly" ? words.mid(0, 2).join(' ') : words[0];
+            const QStringList letters = words.mid(verb.count(' ') + 1);
+            if (verb == "start") {
+                auto source = std::make_unique<FakePorts>();
+                ports = source.get();
+                for (const QString& letter : letters)
+                    ports->present.append(bench.device(letter[0]));
+                f.form = std::make_unique<Form1>(std::move(source), f.recorders.services());
+            } else if (verb == "plug" || verb == "quietly plug") {
+                for (const QString& letter : letters)
+                    ports->present.append(bench.device(letter[0]));
+                if (verb == "plug")
+                    ports->announce();
+            } else if (verb == "unplug" || verb == "vanish") {
+                for (const QString& letter : letters) {
+                    const QString path = bench.host(letter[0]).devicePath();
+                    ports->present.removeIf([&](const PortDevice& d) { return d.device == path; });
+                    if (verb == "vanish")
+                        bench.host(letter[0]).vanish();
+                }
+                ports->announce();
+            } else if (verb == "drop") {
+                QTest::keyClick(f.combo("comport"), Qt::Key_Down, Qt::AltModifier);
+                f.combo("comport")->hidePopup();
+            } else if (verb == "select") {
+                QComboBox* box = f.combo("comport");
+                QVERIFY(box->findText(letters[0]) >= 0);
+                box->setCurrentIndex(box->findText(letters[0]));
+            } else if (verb == "open") {
+                QVERIFY(f.openPort());
+                // The link must open the device the entry stands for, however it was numbered.
+                const QString shown = listing(f.combo("comport"), bench)
+                                          .section(QLatin1Char('*'), 1)
+                                          .section(QLatin1Char(' '), 0, 0);
+                QCOMPARE(bench.letterOf(f.form->serialLink().deviceName()), shown.section(':', 1));
+            } else if (verb == "close") {
+                f.click("comopen");
+                QVERIFY(!f.form->serialLink().portOpen());
+            } else {
+                QFAIL(qPrintable("unknown action " + action));
+            }
+            QTRY_COMPARE(listing(f.combo("comport"), bench), expected);
+            QCOMPARE(f.combo("comport")->isEnabled(), !f.form->serialLink().portOpen());
+        }
+        const bool vanished = steps.filter(QStringLiteral("vanish")).size() > 0;
+        QCOMPARE(f.messages(), vanished ? QStringList{QStringLiteral("Serial device error\uFF01")}
+                                        : QStringList());
+    }
+
+    // The entry's tooltip names its device, and the list's own tip follows the entry shown.
+    void toolTipFollowsTheEntry() {
+        Bench bench(2);
+        auto source = std::make_unique<FakePorts>();
+        FakePorts* ports = source.get();
+        ports->present = {bench.device('a')};
+        Recorders recorders;
+        Form1 form(std::move(source), recorders.services());
+        auto* box = form.findChild<QComboBox*>(QStringLiteral("comport"));
+        QVERIFY(box->toolTip().contains(bench.host('a').devicePath()));
+        ports->present.append(bench.device('b'));
+        ports->announce();
+        box->setCurrentIndex(1);
+        QVERIFY(box->toolTip().contains(bench.host('b').devicePath()));
+        QVERIFY(box->toolTip().contains(QStringLiteral("adapter b")));
+        QVERIFY(box->toolTip().contains(QStringLiteral("COM1 to COM16")));
+    }
+
+    // Idle costs what it did: nothing but the minute clock waits for time to pass.
+    void idleWindowArmsOnlyTheClock() {
+        Bench bench(1);
+        auto source = std::make_unique<FakePorts>();
+        source->present = {bench.device('a')};
+        Recorders recorders;
+        Form1 form(std::move(source), recorders.services());
+        QList<QTimer*> armed;
+        for (QTimer* timer : form.findChildren<QTimer*>()) {
+            if (timer->isActive())
+                armed << timer;
+        }
+        QCOMPARE(armed.size(), 1);
+        QVERIFY(armed[0]->isSingleShot());
+        QVERIFY(armed[0] != form.findChild<QTimer*>(QStringLiteral("Timer2")));
+    }
+};
+
+QTEST_MAIN(TestPortList)
+#include "tst_port_list.moc"

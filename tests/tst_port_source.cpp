@@ -1,0 +1,184 @@
+// The port numbers the window gives devices, and the watch that tells it devices came or went.
+#include "core/port_numbering.h"
+#include "core/port_source.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace zentrava;
+
+namespace {
+
+// "/dev/ttyUSB0 /dev/ttyS1" -> devices; "COM3=COM3" gives a device its own fixed number.
+QList<PortDevice> devicesFrom(const QString& text) {
+    QList<PortDevice> devices;
+    for (const QString& word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const QStringList parts = word.split(QLatin1Char('='));
+        const int fixed = parts.size() > 1 ? parts[0].mid(3).toInt() : 0;
+        devices.append({parts.last(), QStringLiteral("about ") + parts.last(), fixed});
+    }
+    return devices;
+}
+
+// "COM1=a COM3=c", in port order.
+QString mapText(const PortMap& map) {
+    QStringList entries;
+    for (int port = 1; port <= PortMap::kPortCount; ++port) {
+        if (!map.isMapped(port))
+            continue;
+        entries << QStringLiteral("COM%1=%2").arg(port).arg(map.device(port));
+        if (map.description(port) != QStringLiteral("about ") + map.device(port))
+            entries.last() += QStringLiteral("(no description)");
+    }
+    return entries.join(QLatin1Char(' '));
+}
+
+QString letters(char from, char to) {
+    QStringList names;
+    for (char c = from; c <= to; ++c)
+        names << QString(QLatin1Char(c));
+    return names.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+class TestPortSource : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Each step lists the devices present; the map after it must match.
+    void numbering_data() {
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QStringList>("expected");
+        auto row = [](const char* name, QStringList present, QStringList expected) {
+            QTest::newRow(name) << present << expected;
+        };
+        row("first listing counts up by device path", {"/dev/ttyUSB1 /dev/ttyACM0 /dev/ttyS0"},
+            {"COM1=/dev/ttyACM0 COM2=/dev/ttyS0 COM3=/dev/ttyUSB1"});
+        row("nothing present", {"", "b"}, {"", "COM1=b"});
+        row("a device plugged in later keeps the others where they were", {"a c", "a b c"},
+            {"COM1=a COM2=c", "COM1=a COM2=c COM3=b"});
+        row("a device removed frees its number for the next one", {"a b c", "a c", "a c d"},
+            {"COM1=a COM2=b COM3=c", "COM1=a COM3=c", "COM1=a COM2=d COM3=c"});
+        row("a device plugged back takes the lowest free number", {"a b c", "b c", "a b c"},
+            {"COM1=a COM2=b COM3=c", "COM2=b COM3=c", "COM1=a COM2=b COM3=c"});
+        row("a device plugged back after its number was taken", {"a b", "a", "a c", "a b c"},
+            {"COM1=a COM2=b", "COM1=a", "COM1=a COM2=c", "COM1=a COM2=c COM3=b"});
+        row("several new ones at once go in path order", {"m", "z m b a"},
+            {"COM1=m", "COM1=m COM2=a COM3=b COM4=z"});
+        row("the same device twice is one device", {"a a b"}, {"COM1=a COM2=b"});
+        row("beyond sixteen devices the rest wait", {letters('a', 'r')},
+            {"COM1=a COM2=b COM3=c COM4=d COM5=e COM6=f COM7=g COM8=h COM9=i COM10=j COM11=k "
+             "COM12=l COM13=m COM14=n COM15=o COM16=p"});
+        row("a waiting device takes the first number that comes free",
+            {letters('a', 'r'), letters('a', 'r').remove(QStringLiteral("e ")),
+             letters('a', 'r').remove(QStringLiteral("e ")).remove(QStringLiteral("b "))},
+            {"COM1=a COM2=b COM3=c COM4=d COM5=e COM6=f COM7=g COM8=h COM9=i COM10=j COM11=k "
+             "COM12=l COM13=m COM14=n COM15=o COM16=p",
+             "COM1=a COM2=b COM3=c COM4=d COM5=q COM6=f COM7=g COM8=h COM9=i COM10=j COM11=k "
+             "COM12=l COM13=m COM14=n COM15=o COM16=p",
+             "COM1=a COM2=r COM3=c COM4=d COM5=q COM6=f COM7=g COM8=h COM9=i COM10=j COM11=k "
+             "COM12=l COM13=m COM14=n COM15=o COM16=p"});
+        row("a device given its number by the system keeps it",
+            {"COM3=COM3 COM1=COM1", "COM1=COM1"}, {"COM1=COM1 COM3=COM3", "COM1=COM1"});
+        row("a numbered device goes first where the system numbers one", {"a", "a COM1=COM1"},
+            {"COM1=a", "COM1=COM1 COM2=a"});
+    }
+
+    void numbering() {
+        QFETCH(QStringList, present);
+        QFETCH(QStringList, expected);
+        PortNumbering numbering;
+        for (int step = 0; step < present.size(); ++step)
+            QCOMPARE(mapText(numbering.update(devicesFrom(present[step]))), expected[step]);
+    }
+
+    // A description can change (udev fills it in late) without moving the device.
+    void descriptionFollowsTheDevice() {
+        PortNumbering numbering;
+        numbering.update({{QStringLiteral("a"), QString(), 0}, {QStringLiteral("b"), {}, 0}});
+        const PortMap map = numbering.update({{QStringLiteral("b"), QStringLiteral("FT232R"), 0}});
+        QCOMPARE(map.device(2), QStringLiteral("b"));
+        QCOMPARE(map.description(2), QStringLiteral("FT232R"));
+        QVERIFY(!map.isMapped(1));
+    }
+
+    void fixedSourceKeepsTheMap() {
+        PortMap map;
+        map.set(3, QStringLiteral("/dev/x"), QStringLiteral("left"));
+        map.set(11, QStringLiteral("/dev/y"));
+        FixedPortSource source(map);
+        PortNumbering numbering;
+        const PortMap numbered = numbering.update(source.devices());
+        for (int port = 1; port <= PortMap::kPortCount; ++port) {
+            QCOMPARE(numbered.device(port), map.device(port));
+            QCOMPARE(numbered.description(port), map.description(port));
+        }
+    }
+
+    // Whatever comes, goes or changes in the watched directory is told once, after the burst.
+    void watch_data() {
+        QTest::addColumn<QStringList>("before"); // files there from the start
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("steps"); // how many changes, each in an event loop turn of its own
+        QTest::newRow("a node appears") << QStringList() << "create" << 1;
+        QTest::newRow("a node goes") << QStringList{"ttyUSB0"} << "remove" << 1;
+        QTest::newRow("a node is renamed") << QStringList{"ttyUSB0"} << "rename" << 1;
+        QTest::newRow("udev sets its permissions") << QStringList{"ttyUSB0"} << "chmod" << 1;
+        QTest::newRow("an adapter brings a burst") << QStringList() << "create" << 6;
+    }
+
+    void watch() {
+        QFETCH(QStringList, before);
+        QFETCH(QString, change);
+        QFETCH(int, steps);
+        QTemporaryDir dev;
+        QVERIFY(dev.isValid());
+        for (const QString& name : before) {
+            QFile file(dev.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        // Long enough that the steps of one burst fall within it on any machine.
+        SystemPortSource source(dev.path(), 1000);
+        QVERIFY(source.isWatching());
+        QSignalSpy changed(&source, &PortSource::changed);
+        for (int step = 0; step < steps; ++step) {
+            const QString path = dev.filePath(QStringLiteral("ttyUSB%1").arg(step));
+            if (change == "create") {
+                QFile file(path);
+                QVERIFY(file.open(QIODevice::WriteOnly));
+            } else if (change == "remove") {
+                QVERIFY(QFile::remove(path));
+            } else if (change == "rename") {
+                QVERIFY(QFile::rename(path, dev.filePath(QStringLiteral("ttyACM0"))));
+            } else {
+                QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner |
+                                                        QFile::ReadGroup | QFile::WriteGroup));
+            }
+            QTRY_VERIFY(source.isSettling());
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(changed.count(), 1, 10000);
+        QVERIFY(!source.isSettling());
+        QCoreApplication::processEvents();
+        QCOMPARE(changed.count(), 1);
+    }
+
+    // Idle costs nothing: no timer runs until something in the directory changes.
+    void idleArmsNoTimer() {
+        QTemporaryDir dev;
+        SystemPortSource source(dev.path(), 1000);
+        QVERIFY(source.isWatching());
+        for (const QTimer* timer : source.findChildren<QTimer*>())
+            QVERIFY(!timer->isActive());
+        SystemPortSource system;
+        QVERIFY(system.isWatching());
+        QVERIFY(!system.isSettling());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPortSource)
+#include "tst_port_source.moc"
