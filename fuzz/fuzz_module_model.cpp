@@ -1,7 +1,7 @@
 // Any byte stream into the emulated module: it must never crash, and every reply it gives
 // must have the layout the window accepts.
-#include "emulator/module_model.h"
 #include "core/command_frame.h"
+#include "emulator/module_model.h"
 
 #include <cstdlib>
 

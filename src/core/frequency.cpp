@@ -1,5 +1,7 @@
 #include "frequency.h"
 
+#include "core/number_text.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -29,6 +31,15 @@ double decodeFrequency(const FrequencyWord& word) {
     double x = fraction / double(kFractionOne);
     x += double(word[0]);
     return x * kFrequencyUnitMhz;
+}
+
+QString frequencyRangeRule(const QString& text) {
+    const QString fallback = QStringLiteral("868");
+    if (leadingNumberValue(text) > kMaxFrequencyMhz)
+        return fallback;
+    if (text.size() > 2 && leadingNumberValue(text) < kMinFrequencyMhz)
+        return fallback;
+    return text;
 }
 
 QString formatFrequency(double mhz) {

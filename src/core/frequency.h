@@ -30,6 +30,10 @@ inline QByteArray frequencyBytes(const FrequencyWord& word) {
 // Word -> MHz; the fraction field is 24 bits wide, so it may add whole units.
 double decodeFrequency(const FrequencyWord& word);
 
+// The frequency box's band rule: a text whose leading number lies above the band, or below it
+// once it has three characters, gives way to 868. Its own result it leaves alone.
+QString frequencyRangeRule(const QString& text);
+
 // At most 15 significant digits, no exponent, no trailing zeros, always a full stop.
 QString formatFrequency(double mhz);
 

@@ -25,12 +25,9 @@ void Form1::writechannel_Click() {
 }
 
 void Form1::TXfrequency_Change() {
-    const QString fallback = QStringLiteral("868");
-    if (leadingNumberValue(TXfrequency->text()) > kMaxFrequencyMhz)
-        TXfrequency->setText(fallback);
-    const QString text = TXfrequency->text();
-    if (text.size() > 2 && leadingNumberValue(text) < kMinFrequencyMhz)
-        TXfrequency->setText(fallback);
+    const QString ruled = frequencyRangeRule(TXfrequency->text());
+    if (ruled != TXfrequency->text())
+        TXfrequency->setText(ruled);
 }
 
 } // namespace zentrava
