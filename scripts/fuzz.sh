@@ -8,7 +8,8 @@ seconds=${1:-60}
 shift || true
 scripts/setup.sh --sanitizers
 scripts/build.sh fuzz
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+# A small quarantine keeps a long run well inside libFuzzer's memory limit.
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:quarantine_size_mb=16
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 status=0
