@@ -71,6 +71,7 @@ int QtSerialLink::openPort() {
     const QString device = m_map.device(m_commPort);
     if (device.isEmpty())
         return serial_error::kPortNotAvailable;
+    QString portName = device;
 #ifdef Q_OS_UNIX
     if (!QFileInfo::exists(device))
         return serial_error::kPortNotAvailable;
@@ -79,8 +80,12 @@ int QtSerialLink::openPort() {
     const QByteArray path = QFileInfo(device).absoluteFilePath().toLocal8Bit();
     if (::access(path.constData(), R_OK | W_OK) != 0 && errno == EACCES)
         return serial_error::kPermissionDenied;
+    // The lock that keeps a second program off the device is named after the path it is opened
+    // by, and root is kept off by nothing else: an alias (/dev/serial/by-id/...) must take the
+    // device's own lock.
+    portName = QFileInfo(device).canonicalFilePath();
 #endif
-    m_port.setPortName(device);
+    m_port.setPortName(portName);
     m_port.setBaudRate(m_settings.baudRate);
     m_port.setParity(m_settings.parity);
     m_port.setDataBits(m_settings.dataBits);

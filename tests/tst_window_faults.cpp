@@ -1,0 +1,577 @@
+// The window against a misbehaving module, an unplugged adapter, random replies and a port that
+// is taken or gone: what the operator is left with each time.
+#include "support/fault_cases.h"
+#include "support/window_fixture.h"
+
+// It uses QString without including it.
+#include "core/value_lists.h"
+
+#include <QEventLoop>
+#include <QRandomGenerator>
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <array>
+#include <functional>
+#include <utility>
+
+using namespace zentrava;
+using namespace zentrava::test;
+using V = ModuleValue;
+
+namespace {
+
+constexpr int kWaitMs = 5000;
+const QString kOk = QStringLiteral("Success!");
+const QString kFail = QStringLiteral("Fail!");
+const QString kTimeOut = QStringLiteral("Time out!");
+const QString kWaiting = QStringLiteral(".....");
+const QString kDeviceError = QStringLiteral("Serial device error\uFF01");
+const QString kInvalid = QStringLiteral("Invalid argument,please check-outs!");
+const QString kAlreadyOpen = QStringLiteral("Port already opened,please check-ups\uFF01");
+const QString kNotAvailable = QStringLiteral("Port is not available\uFF01");
+
+// What a control holds once a request went out: only a reply can change it again.
+QString sentinel(const QString& controls) {
+    return QStringList(controls.count(QLatin1Char('/')) + 1, QStringLiteral("?"))
+        .join(QLatin1Char('/'));
+}
+
+// A read and a write of each frame size, each asked twice: first against the fault, then to
+// show the next exchange works. A read finds its values held by the module; a write types them.
+struct Op {
+    const char* name;
+    const char* button;
+    CommandCode code;
+    const char* control;
+    std::array<V, 2> held;
+    std::array<const char*, 2> typed;
+    std::array<const char*, 2> shown;
+};
+
+const Op kOps[] = {
+    {"read, 13 bytes",
+     "Command1",
+     command::kReadChannel,
+     "Combo1",
+     {V::channel(7), V::channel(8)},
+     {},
+     {"7", "8"}},
+    {"write, 13 bytes",
+     "Command2",
+     command::kWriteChannel,
+     "Combo1",
+     {},
+     {"17", "18"},
+     {"17", "18"}},
+    {"read, 15 bytes",
+     "readchannel",
+     command::kReadFrequency,
+     "TXfrequency",
+     {V::frequencyWord(frequencyWord(0x3a000000)), V::frequencyWord(frequencyWord(0x39000000))},
+     {},
+     {"870", "855"}},
+    {"write, 15 bytes",
+     "writechannel",
+     command::kWriteFrequency,
+     "TXfrequency",
+     {},
+     {"868", "870"},
+     {"867.999973297119", "870"}},
+};
+
+// The twelve buttons for the random exchanges, and texts every write takes.
+struct Button {
+    const char* name;
+    CommandCode code;
+    const char* controls;
+};
+const Button kButtons[] = {
+    {"readchannel", command::kReadFrequency, "TXfrequency"},
+    {"writechannel", command::kWriteFrequency, "TXfrequency"},
+    {"readid", command::kReadId, "id"},
+    {"writeid", command::kWriteId, "id"},
+    {"Command1", command::kReadChannel, "Combo1"},
+    {"Command2", command::kWriteChannel, "Combo1"},
+    {"readdatarate", command::kReadDataRate, "datarate"},
+    {"writedatarate", command::kWriteDataRate, "datarate"},
+    {"readserial", command::kReadSerial, "sbaudrate/scheckbits"},
+    {"writeserial", command::kWriteSerial, "sbaudrate/scheckbits"},
+    {"Command3", command::kReadPower, "Combo2"},
+    {"Command4", command::kWritePower, "Combo2"},
+};
+const QString kControls =
+    QStringLiteral("TXfrequency/id/Combo1/datarate/sbaudrate/scheckbits/Combo2");
+const QString kWritable = QStringLiteral("868/4660/5/9600/9600/n/20");
+
+// Every control's text when only `controls` show `texts`.
+QString onlyIn(const QString& controls, const QString& texts) {
+    const QStringList names = controls.split(QLatin1Char('/'));
+    QStringList all;
+    for (const QString& name : kControls.split(QLatin1Char('/'))) {
+        const qsizetype i = names.indexOf(name);
+        all << (i < 0 ? QStringLiteral("?") : texts.section(QLatin1Char('/'), int(i), int(i)));
+    }
+    return all.join(QLatin1Char('/'));
+}
+
+constexpr quint32 kSeed = 7720;
+constexpr int kExchanges = 500;
+// Silences end at Timer2; a shorter one keeps 500 exchanges quick. Each end is awaited by its
+// signal, so a reply slower than this only becomes a late one, which is checked the same way.
+constexpr int kQuickTimeOutMs = 50;
+
+// A payload for the setting, and the text its control shows; empty when it names nothing the
+// window can show.
+struct Payload {
+    QByteArray bytes;
+    QString shown;
+};
+
+template <std::size_t N> QString listed(const std::array<std::string_view, N>& list, int index) {
+    if (index < 0 || index >= int(N))
+        return QString();
+    const std::string_view text = list[std::size_t(index)];
+    return QString::fromLatin1(text.data(), qsizetype(text.size()));
+}
+
+Payload randomPayload(QRandomGenerator& random, Setting setting) {
+    // Half the time a code from the list, else any byte.
+    const auto code = [&](int first, int count) {
+        return random.bounded(2) ? first + random.bounded(count) : random.bounded(256);
+    };
+    const auto bytes = [](int a, int b) {
+        return payloadBytes({std::uint8_t(a), std::uint8_t(b)});
+    };
+    switch (setting) {
+    case Setting::Serial: {
+        const int baud = code(1, 8);
+        const int parity = code(0, 3);
+        const QString b = listed(kBaudRates, baud - 1);
+        const QString p = listed(kParities, parity);
+        return {bytes(baud, parity), b.isEmpty() || p.isEmpty() ? QString() : b + '/' + p};
+    }
+    case Setting::DataRate: {
+        const int rate = code(1, 7);
+        return {bytes(rate, 0), listed(kDataRates, rate - 1)};
+    }
+    case Setting::Channel:
+    case Setting::Power: {
+        const int n = random.bounded(256);
+        return {bytes(n, 0), QString::number(n)};
+    }
+    case Setting::ProductId: {
+        const int n = random.bounded(65536);
+        return {bytes(n >> 8, n & 0xff), QString::number(n)};
+    }
+    case Setting::Frequency:
+        break;
+    }
+    // Three in the band, three outside it.
+    static const std::pair<quint32, const char*> words[] = {{0x380eeeee, "867.999973297119"},
+                                                            {0x3a000000, "870"},
+                                                            {0x39000000, "855"},
+                                                            {0x390dddde, ""},
+                                                            {0x00000000, ""},
+                                                            {0xffffffff, ""}};
+    const auto& [word, shown] = words[random.bounded(int(std::size(words)))];
+    return {frequencyBytes(frequencyWord(word)), QString::fromLatin1(shown)};
+}
+
+struct RandomReply {
+    const char* kind;
+    QByteArray bytes;
+    bool complete; // at least as long as the reply awaited
+    QString shown; // empty: no value may be shown
+};
+
+RandomReply randomReply(QRandomGenerator& random, CommandCode code) {
+    const int frame = frameLength(code);
+    const int n = payloadLength(code);
+    const auto noise = [&](int count) {
+        QByteArray out(count, '\0');
+        for (char& byte : out)
+            byte = char(random.bounded(256));
+        return out;
+    };
+    const Payload payload = randomPayload(random, *settingOf(code));
+    // Any check byte: the window never looked at it.
+    const QByteArray good = QByteArray::fromHex("afaf0000af00") + char(code) + char(n) +
+                            payload.bytes + noise(1) + QByteArray::fromHex("0d0a");
+    switch (random.bounded(16)) {
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+        return {"well formed", good, true, payload.shown};
+    case 5:
+        return {"one byte more", good + noise(1), true, payload.shown};
+    case 6:
+    case 7:
+    case 8: {
+        const int checked[] = {0, 1, 2, 3, 4, 5, 6, 7, 9 + n, 10 + n};
+        QByteArray bad = good;
+        const int at = checked[random.bounded(int(std::size(checked)))];
+        bad[at] = char(bad.at(at) ^ (1 + random.bounded(255)));
+        return {"one checked byte wrong", bad, true, {}};
+    }
+    case 9:
+    case 10:
+    case 11:
+    case 12: {
+        const int length = random.bounded(2 * frame + 2);
+        return {"random bytes", noise(length), length >= frame, {}};
+    }
+    case 13:
+        return {"silence", {}, false, {}};
+    case 14:
+        return {"cut short", good.left(1 + random.bounded(frame - 1)), false, {}};
+    default:
+        return {"too long", good + noise(2 + random.bounded(frame)), true, {}};
+    }
+}
+
+// Stands in for modal boxes: the first one stays up, running its own event loop as a modal box
+// does, while `whileUp` runs; any box after it is closed at once.
+class ModalMessages final : public MessageSink {
+public:
+    explicit ModalMessages(QStringList& messages) : messages(messages) {}
+    void warn(QWidget*, const QString& text) override {
+        messages.append(text);
+        if (!whileUp)
+            return;
+        QEventLoop box;
+        QTimer::singleShot(0, &box, [&] {
+            std::exchange(whileUp, {})();
+            box.quit();
+        });
+        box.exec();
+    }
+    QStringList& messages;
+    std::function<void()> whileUp;
+};
+
+qint64 cpuMs() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+}
+
+// A port left spinning takes most of a core, even on a loaded machine; idling takes next to none.
+constexpr qint64 kIdleCpuLimitMs = 250;
+
+qint64 cpuSpentIdling(int ms) {
+    const qint64 before = cpuMs();
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    return cpuMs() - before;
+}
+
+enum class Phase { Idle, RequestSent, MidReply, AfterTimeOut, BoxUp };
+
+} // namespace
+
+class TestWindowFaults : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<WindowFixture> w;
+
+    QTimer* timer2() const { return w->form->findChild<QTimer*>(QStringLiteral("Timer2")); }
+
+    // Everything an exchange leaves behind, in one line.
+    QString state(const QString& controls) const {
+        return QStringList{w->status(),
+                           w->boxTexts(controls),
+                           QStringLiteral("%1 buttons").arg(w->enabledCommandButtons()),
+                           QStringLiteral("pending %1").arg(w->form->pendingCommand),
+                           w->form->serialLink().portOpen() ? "port open" : "port closed",
+                           w->button("comopen")->text(),
+                           w->form->panelText(1),
+                           timer2()->isActive() ? "Timer2 running" : "Timer2 stopped",
+                           w->messages().join(QLatin1Char('+'))}
+            .join(QStringLiteral(" | "));
+    }
+    // The same as it must be with `status` shown; a closed port is one that was lost.
+    QString seen(const QString& status, const QString& text, int pending, bool open = true,
+                 const QStringList& messages = {}) const {
+        const bool waiting = status == kWaiting;
+        return QStringList{status,
+                           text,
+                           QStringLiteral("%1 buttons").arg(open && !waiting ? 12 : 0),
+                           QStringLiteral("pending %1").arg(pending),
+                           open ? "port open" : "port closed",
+                           open ? "Close" : "Open",
+                           open ? "Opened 9600,n,8,1" : "Closed 9600,n,8,1",
+                           waiting ? "Timer2 running" : "Timer2 stopped",
+                           messages.join(QLatin1Char('+'))}
+            .join(QStringLiteral(" | "));
+    }
+
+    void ask(const Op& op, int which) {
+        const std::size_t i = std::size_t(which);
+        if (op.typed[i])
+            w->setBoxTexts(op.control, op.typed[i]);
+        else
+            hold(w->moduleSettings(), op.held[i]);
+        w->click(op.button);
+        w->setBoxTexts(op.control, sentinel(op.control));
+    }
+
+private Q_SLOTS:
+    void init() {
+        w = std::make_unique<WindowFixture>();
+        QVERIFY(w->openPort());
+    }
+    void cleanup() { w.reset(); }
+
+    void faults_data() {
+        QTest::addColumn<int>("op");
+        QTest::addColumn<int>("fault");
+        for (int op = 0; op < int(std::size(kOps)); ++op) {
+            for (int fault = 0; fault < int(std::size(kFaultCases)); ++fault)
+                QTest::addRow("%s: %s", kOps[op].name, kFaultCases[fault].name) << op << fault;
+        }
+    }
+
+    void faults() {
+        QFETCH(int, op);
+        QFETCH(int, fault);
+        const Op& o = kOps[op];
+        const FaultCase& f = kFaultCases[fault];
+        const int code = o.code;
+        // The state at the moment Timer2 ends the wait, if it does.
+        QStringList atTimeOut;
+        QObject watch;
+        connect(timer2(), &QTimer::timeout, &watch, [&] { atTimeOut << state(o.control); });
+        w->module->model().queueFault(f.emulatorFault());
+        ask(o, 0);
+        QCOMPARE(state(o.control), seen(kWaiting, "?", code));
+        QString end;
+        QStringList timeOuts;
+        switch (f.ending) {
+        case Ending::Accepted:
+            end = seen(kOk, o.shown[0], 0);
+            break;
+        case Ending::Rejected:
+            end = seen(kFail, "?", code);
+            break;
+        case Ending::TimedOut:
+            end = seen(kTimeOut, "?", code);
+            timeOuts << end;
+            break;
+        case Ending::LateAccepted:
+            timeOuts << seen(kTimeOut, "?", code);
+            end = seen(kOk, o.shown[0], 0);
+            break;
+        case Ending::Lost:
+            // Closed at once with one message; the wait still ends with its "Time out!".
+            end = seen(kTimeOut, "?", code, false, {kDeviceError});
+            timeOuts << end;
+            break;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(state(o.control), end, kWaitMs);
+        QCOMPARE(atTimeOut, timeOuts);
+        if (f.ending == Ending::Lost)
+            return;
+        const QByteArray stray = f.strayBytes();
+        if (!stray.isEmpty()) {
+            w->module->writeRaw(stray);
+            QTRY_COMPARE(w->form->serialLink().inBufferCount(), int(stray.size()));
+        }
+        ask(o, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(state(o.control), seen(kOk, o.shown[1], 0), kWaitMs);
+        QCOMPARE(atTimeOut, timeOuts);
+    }
+
+    void unplug_data() {
+        QTest::addColumn<int>("phase");
+        QTest::addColumn<QString>("status"); // once the last wait has ended
+        QTest::addColumn<int>("pending");
+        QTest::addColumn<QStringList>("messages");
+        const auto row = [](const char* name, Phase phase, const QString& status, int pending,
+                            const QStringList& messages = {kDeviceError}) {
+            QTest::newRow(name) << int(phase) << status << pending << messages;
+        };
+        row("idle", Phase::Idle, QString(), 0);
+        row("request just sent", Phase::RequestSent, kTimeOut, command::kReadChannel);
+        row("mid-reply", Phase::MidReply, kTimeOut, command::kReadChannel);
+        row("after a time-out", Phase::AfterTimeOut, kTimeOut, command::kReadChannel);
+        // The refused write waits out Timer2 once its box is closed.
+        row("while a message box is up", Phase::BoxUp, kTimeOut, 0, {kInvalid, kDeviceError});
+    }
+
+    void unplug() {
+        QFETCH(int, phase);
+        QFETCH(QString, status);
+        QFETCH(int, pending);
+        QFETCH(QStringList, messages);
+        ModalMessages boxes(w->messages());
+        UiServices services = w->recorders.services();
+        services.messages = &boxes;
+        PortMap map;
+        map.set(1, w->module->devicePath());
+        w->form.reset(); // let go of the port first, or the new window would find it taken
+        w->form = std::make_unique<Form1>(map, services);
+        QVERIFY(w->openPort());
+        SerialLink& link = w->form->serialLink();
+        emu::PtyHost& module = *w->module;
+        switch (Phase(phase)) {
+        case Phase::Idle:
+            module.vanish();
+            break;
+        case Phase::RequestSent:
+        case Phase::AfterTimeOut:
+            module.model().setFault({emu::FaultKind::Silent, 0});
+            w->click("Command1");
+            QTRY_COMPARE(w->wire().size(), 13);
+            if (Phase(phase) == Phase::AfterTimeOut)
+                QTRY_COMPARE_WITH_TIMEOUT(w->status(), kTimeOut, kWaitMs);
+            module.vanish();
+            break;
+        case Phase::MidReply:
+            // Thirteen bytes 200 ms apart: pulled after the first, long before the last.
+            module.model().setFault({emu::FaultKind::Trickle, 200});
+            w->click("Command1");
+            QTRY_VERIFY(link.inBufferCount() > 0);
+            QVERIFY(link.inBufferCount() < 13);
+            module.vanish();
+            break;
+        case Phase::BoxUp:
+            boxes.whileUp = [&] {
+                module.vanish();
+                QTRY_COMPARE(w->button("comopen")->text(), QStringLiteral("Open"));
+            };
+            w->combo("datarate")->setEditText(QString());
+            w->click("writedatarate");
+            QVERIFY(!boxes.whileUp);
+            break;
+        }
+        QTRY_COMPARE(w->button("comopen")->text(), QStringLiteral("Open"));
+        auto* port = link.findChild<QSerialPort*>();
+        QVERIFY(port);
+        QSignalSpy receives(&link, &SerialLink::OnComm);
+        QSignalSpy lost(&link, &SerialLink::deviceLost);
+        QSignalSpy errors(port, &QSerialPort::errorOccurred);
+        const qint64 cpu = cpuSpentIdling(1000);
+        QVERIFY2(cpu < kIdleCpuLimitMs, qPrintable(QStringLiteral("%1 ms of CPU").arg(cpu)));
+        QCOMPARE(receives.count(), 0);
+        QCOMPARE(lost.count(), 0);
+        QCOMPARE(errors.count(), 0);
+        QCOMPARE(state("Combo1"), seen(status, "0", pending, false, messages));
+    }
+
+    void randomReplies() {
+        const quint32 seed = qEnvironmentVariableIsSet("ZENTRAVA_SEED")
+                                 ? quint32(qEnvironmentVariableIntValue("ZENTRAVA_SEED"))
+                                 : kSeed;
+        qInfo("seed %u (ZENTRAVA_SEED=%u repeats this run)", seed, seed);
+        QRandomGenerator random(seed);
+        w->module->model().setFault({emu::FaultKind::Silent, 0});
+        timer2()->setInterval(kQuickTimeOutMs);
+        QSignalSpy receives(&w->form->serialLink(), &SerialLink::OnComm);
+        QSignalSpy timeOuts(timer2(), &QTimer::timeout);
+        QMap<QString, int> ends;
+        for (int i = 0; i < kExchanges; ++i) {
+            const Button& b = kButtons[random.bounded(int(std::size(kButtons)))];
+            const RandomReply r = randomReply(random, b.code);
+            w->setBoxTexts(kControls, kWritable);
+            const qsizetype received = receives.count();
+            w->click(b.name);
+            w->setBoxTexts(kControls, sentinel(kControls));
+            w->module->writeRaw(r.bytes);
+            const QString what =
+                QStringLiteral("#%1 %2, %3 %4: ").arg(i).arg(b.name, r.kind, hexText(r.bytes));
+            QVERIFY2((r.complete ? receives : timeOuts).wait(kWaitMs), qPrintable(what));
+            QCOMPARE(receives.count(), received + (r.complete ? 1 : 0));
+            const bool shown = !r.shown.isEmpty();
+            const QString status = !r.complete ? kTimeOut : shown ? kOk : kFail;
+            ++ends[QStringLiteral("%1: %2").arg(QLatin1String(r.kind), status)];
+            const QString texts = shown ? onlyIn(b.controls, r.shown) : sentinel(kControls);
+            QCOMPARE(what + state(kControls), what + seen(status, texts, shown ? 0 : b.code));
+        }
+        for (auto it = ends.cbegin(); it != ends.cend(); ++it)
+            qInfo("%4d %s", it.value(), qPrintable(it.key()));
+    }
+
+    void portTaken_data() {
+        QTest::addColumn<QString>("second"); // what COM2 names: the device again, or an alias
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QString>("holder"); // who has the device when the window opens it
+        QTest::addColumn<QString>("message");
+        const QStringList one{QStringLiteral("COM1")};
+        // A device keeps one number, whatever the map says.
+        QTest::newRow("same device listed twice, held by another window")
+            << "device" << QStringList{QStringLiteral("COM2")} << "window" << kAlreadyOpen;
+        QTest::newRow("same device under an alias, held by another window")
+            << "alias" << QStringList{QStringLiteral("COM1"), QStringLiteral("COM2")} << "window"
+            << kAlreadyOpen;
+        QTest::newRow("taken by another program after the probe")
+            << QString() << one << "program" << kAlreadyOpen;
+        QTest::newRow("gone after the probe") << QString() << one << "gone" << kNotAvailable;
+    }
+
+    // The window opens the last entry of its list while it cannot be had, then once more after
+    // the holder let go; a device that is gone stays so.
+    void portTaken() {
+        QFETCH(QString, second);
+        QFETCH(QStringList, entries);
+        QFETCH(QString, holder);
+        QFETCH(QString, message);
+        const QString device = w->module->devicePath();
+        QTemporaryDir dir;
+        const QString alias = dir.filePath(QStringLiteral("alias"));
+        QVERIFY(QFile::link(device, alias));
+        PortMap map;
+        map.set(1, device);
+        if (!second.isEmpty())
+            map.set(2, second == QLatin1String("alias") ? alias : device);
+        w->form.reset();
+        w->form = std::make_unique<Form1>(map, w->recorders.services());
+        WindowFixture other(false);
+        other.form = std::make_unique<Form1>(map, other.recorders.services());
+        QComboBox* comport = w->combo("comport");
+        QStringList listed;
+        for (int i = 0; i < comport->count(); ++i)
+            listed << comport->itemText(i);
+        QCOMPARE(listed, entries);
+        comport->setCurrentIndex(comport->count() - 1);
+        QSerialPort program(device);
+        if (holder == QLatin1String("window"))
+            QVERIFY(other.openPort()); // its first entry
+        else if (holder == QLatin1String("program"))
+            QVERIFY(program.open(QIODevice::ReadWrite));
+        else
+            w->module.reset();
+
+        w->click("comopen");
+        QCOMPARE(w->messages(), QStringList{message});
+        QCOMPARE(w->button("comopen")->text(), QStringLiteral("Close"));
+        QVERIFY(!w->form->serialLink().portOpen());
+        QCOMPARE(w->enabledCommandButtons(), 0);
+
+        if (other.form->serialLink().portOpen())
+            other.click("comopen");
+        program.close();
+        w->click("comopen"); // closes quietly
+        w->click("comopen");
+        if (!w->module) {
+            QCOMPARE(w->messages(), (QStringList{message, message}));
+            QVERIFY(!w->form->serialLink().portOpen());
+            return;
+        }
+        QCOMPARE(w->messages(), QStringList{message});
+        QCOMPARE(w->enabledCommandButtons(), 12);
+        w->click("Command1");
+        QTRY_COMPARE(w->status(), kOk);
+    }
+};
+
+QTEST_MAIN(TestWindowFaults)
+#include "tst_window_faults.moc"
