@@ -99,14 +99,7 @@ private Q_SLOTS:
         log.clear();
     }
 
-    void faults_data() {
-        QTest::addColumn<int>("op");
-        QTest::addColumn<int>("fault");
-        for (int op = 0; op < int(std::size(kOps)); ++op) {
-            for (int fault = 0; fault < int(std::size(kFaultCases)); ++fault)
-                QTest::addRow("%s: %s", kOps[op].name, kFaultCases[fault].name) << op << fault;
-        }
-    }
+    void faults_data() { addFaultRows(kOps); }
 
     void faults() {
         QFETCH(int, op);

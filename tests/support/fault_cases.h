@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QTest>
 
 namespace zentrava::test {
 
@@ -68,6 +69,16 @@ inline void hold(emu::ModuleSettings& settings, const ModuleValue& value) {
         break;
     default:
         qFatal("hold: only the channel and the frequency are used");
+    }
+}
+
+// One row for each operation with each fault, "read channel: silent", as indices into both.
+template <typename Op, std::size_t N> void addFaultRows(const Op (&ops)[N]) {
+    QTest::addColumn<int>("op");
+    QTest::addColumn<int>("fault");
+    for (std::size_t op = 0; op < N; ++op) {
+        for (std::size_t fault = 0; fault < std::size(kFaultCases); ++fault)
+            QTest::addRow("%s: %s", ops[op].name, kFaultCases[fault].name) << int(op) << int(fault);
     }
 }
 
