@@ -31,7 +31,7 @@ public:
     // 0: no reply timer here; the client keeps time itself.
     void setTimeout(int ms);
     int timeout() const { return m_timeoutMs; }
-    // Off by default: the module's own tool never looked at a reply's check byte.
+    // Off by default: the window accepts any check byte, and a module may fill it its own way.
     void setCheckByteVerified(bool verified) { m_verifyCheckByte = verified; }
 
     // Input still waiting from before is stale and dropped; then reception is armed for the
