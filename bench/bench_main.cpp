@@ -1,10 +1,10 @@
 // Start-up, protocol and round-trip costs, measured the way an operator meets them.
 // Run from an optimised build: build/release/bench/zentrava-bench
 #include "app/form1.h"
-#include "emulator/pty_host.h"
 #include "core/command_frame.h"
 #include "core/frequency.h"
 #include "core/reply_frame.h"
+#include "emulator/pty_host.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
