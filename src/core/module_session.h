@@ -30,7 +30,6 @@ public:
 
     // 0: no reply timer here; the client keeps time itself.
     void setTimeout(int ms);
-    int timeout() const { return m_timeoutMs; }
     // Off by default: the window accepts any check byte, and a module may fill it its own way.
     void setCheckByteVerified(bool verified) { m_verifyCheckByte = verified; }
 
@@ -47,8 +46,6 @@ public:
     const QByteArray& lastRequest() const { return m_lastRequest; }
     // Every byte the last reception read, as it came.
     const QByteArray& lastReply() const { return m_lastReply; }
-
-    SerialLink& link() { return m_link; }
 
 Q_SIGNALS:
     void accepted(zentrava::CommandCode code, const zentrava::ModuleValue& value);
