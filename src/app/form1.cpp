@@ -87,7 +87,6 @@ Form1::Form1(std::unique_ptr<PortSource> ports, UiServices services,
              std::unique_ptr<SerialLink> link, QWidget* parent)
     : QMainWindow(parent),
       m_portSource(ports ? std::move(ports) : std::make_unique<SystemPortSource>()),
-      m_portMap(m_portNumbering.update(m_portSource->devices())),
       MSComm1(link ? std::move(link) : std::make_unique<QtSerialLink>(m_portMap)),
       m_session(*MSComm1), replyBuffer(m_session.replyBuffer()), m_services(services) {
     setObjectName(QStringLiteral("Form1"));
@@ -319,6 +318,8 @@ void Form1::createStatusBar() {
 
     m_clockTimer = new QTimer(this);
     m_clockTimer->setSingleShot(true);
+    // A coarse timer may fire up to 5 % early, before the minute turns, and so wake twice.
+    m_clockTimer->setTimerType(Qt::PreciseTimer);
     connect(m_clockTimer, &QTimer::timeout, this, &Form1::updateClock);
     updateClock();
 
@@ -385,6 +386,10 @@ void Form1::runStartupSequence() {
     showInitialText(Combo2, QStringLiteral("127"));
     showInitialText(datarate, QStringLiteral("9600"));
 
+    // Listed only now, so a listing begun early overlaps building the controls.
+    m_portMap = m_portNumbering.update(m_portSource->devices());
+    if (auto* link = qobject_cast<QtSerialLink*>(MSComm1.get()))
+        link->setPortMap(m_portMap);
     probePorts();
     applyStartupSettings();
     setPanelText(1, QStringLiteral("Closed 9600,n,8,1"));

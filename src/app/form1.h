@@ -27,8 +27,8 @@ namespace zentrava {
 // It talks to the module through a ModuleSession; what the window shows is decided here.
 class Form1 : public QMainWindow {
     Q_OBJECT
-    // First, in this order: the map is made from the source, the link from the map, and the
-    // transaction state below refers into the session.
+    // First, in this order: the link takes the map (filled from the source at the probe step),
+    // and the transaction state below refers into the session.
     std::unique_ptr<PortSource> m_portSource;
     PortNumbering m_portNumbering;
     PortMap m_portMap;

@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 #include "app/form1.h"
+#include "core/port_source.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -17,6 +18,8 @@ int main(int argc, char* argv[]) {
     parser.addHelpOption();
     parser.addVersionOption();
     zentrava::answerWithoutDisplay(parser, argc, argv);
+    // Listing the ports takes as long as starting Qt; do both at once.
+    zentrava::SystemPortSource::startEarlyListing();
 
     QApplication app(argc, argv);
     zentrava::readCommandLine(parser);

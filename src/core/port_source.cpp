@@ -5,7 +5,48 @@
 #include <QSerialPortInfo>
 #include <QTimer>
 
+#include <future>
+#include <mutex>
+#include <optional>
+
 namespace zentrava {
+
+namespace {
+
+QList<PortDevice> listSystemDevices() {
+    QList<PortDevice> devices;
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+#ifdef Q_OS_WIN
+    // Windows lists only the ports it knows of; COM1 to COM16 may still open (virtual ports).
+    for (int port = 1; port <= PortMap::kPortCount; ++port)
+        devices.append({QStringLiteral("COM%1").arg(port), QString(), port});
+    for (const QSerialPortInfo& info : ports) {
+        const QString name = info.portName();
+        bool ok = false;
+        const int port = name.startsWith(QLatin1String("COM")) ? name.mid(3).toInt(&ok) : 0;
+        if (ok && port >= 1 && port <= PortMap::kPortCount)
+            devices[port - 1].description = info.description();
+    }
+#else
+    for (const QSerialPortInfo& info : ports) {
+        const QString description =
+            info.description().isEmpty() ? info.manufacturer() : info.description();
+        devices.append({info.systemLocation(), description, 0});
+    }
+#endif
+    return devices;
+}
+
+std::mutex earlyListingMutex;
+std::optional<std::future<QList<PortDevice>>> earlyListing;
+
+} // namespace
+
+void SystemPortSource::startEarlyListing() {
+    const std::lock_guard<std::mutex> lock(earlyListingMutex);
+    if (!earlyListing)
+        earlyListing = std::async(std::launch::async, listSystemDevices);
+}
 
 SystemPortSource::SystemPortSource(QObject* parent)
     : SystemPortSource(QStringLiteral("/dev"), kSettleMs, parent) {}
@@ -31,27 +72,12 @@ bool SystemPortSource::isSettling() const {
 }
 
 QList<PortDevice> SystemPortSource::devices() const {
-    QList<PortDevice> devices;
-    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-#ifdef Q_OS_WIN
-    // Windows lists only the ports it knows of; COM1 to COM16 may still open (virtual ports).
-    for (int port = 1; port <= PortMap::kPortCount; ++port)
-        devices.append({QStringLiteral("COM%1").arg(port), QString(), port});
-    for (const QSerialPortInfo& info : ports) {
-        const QString name = info.portName();
-        bool ok = false;
-        const int port = name.startsWith(QLatin1String("COM")) ? name.mid(3).toInt(&ok) : 0;
-        if (ok && port >= 1 && port <= PortMap::kPortCount)
-            devices[port - 1].description = info.description();
+    std::optional<std::future<QList<PortDevice>>> early;
+    {
+        const std::lock_guard<std::mutex> lock(earlyListingMutex);
+        early.swap(earlyListing);
     }
-#else
-    for (const QSerialPortInfo& info : ports) {
-        const QString description =
-            info.description().isEmpty() ? info.manufacturer() : info.description();
-        devices.append({info.systemLocation(), description, 0});
-    }
-#endif
-    return devices;
+    return early ? early->get() : listSystemDevices();
 }
 
 FixedPortSource::FixedPortSource(const PortMap& map, QObject* parent) : PortSource(parent) {

@@ -46,6 +46,10 @@ public:
     // Tests watch a directory of their own.
     SystemPortSource(const QString& watchedDirectory, int settleMs, QObject* parent = nullptr);
 
+    // Lists the devices on a thread of their own, so the listing overlaps whatever the
+    // program does next; the next devices() call of any source takes that list.
+    static void startEarlyListing();
+
     QList<PortDevice> devices() const override;
     bool isWatching() const;
     // True from a change until the burst it started is over and `changed` was sent.
