@@ -96,7 +96,9 @@ QImage drawIcon(int side) {
 
 QIcon applicationIcon() {
     QIcon icon;
-    for (int side : {16, 24, 32, 48, 64, 128, 256})
+    // No 256: drawing it and handing it to the window system cost more than the rest together,
+    // and an installed desktop takes its large icon from the icon theme.
+    for (int side : {16, 24, 32, 48, 64, 128})
         icon.addPixmap(QPixmap::fromImage(drawIcon(side)));
     return icon;
 }
