@@ -1,6 +1,7 @@
 // One command at a time: the request, the reply timer and the reply handler of the window.
 #include "app/form1.h"
 
+#include <QDateTime>
 #include <QLabel>
 #include <QPushButton>
 #include <QStatusBar>
@@ -10,14 +11,35 @@
 namespace zentrava {
 
 namespace {
+// Local time of day for the stamps every exchange takes twice. The zone's offset is looked up
+// once a minute, since offsets change only on whole minutes; each lookup costs a stat of the
+// zone file.
 QString timeStamp() {
-    return QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"));
+    static qint64 offsetMinute = -1;
+    static qint64 offsetMs = 0;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now / 60000 != offsetMinute) {
+        offsetMinute = now / 60000;
+        offsetMs = qint64(QDateTime::fromMSecsSinceEpoch(now).offsetFromUtc()) * 1000;
+    }
+    constexpr qint64 kDayMs = 24 * 60 * 60 * 1000;
+    const qint64 ofDay = ((now + offsetMs) % kDayMs + kDayMs) % kDayMs;
+    return QTime::fromMSecsSinceStartOfDay(int(ofDay)).toString(QStringLiteral("HH:mm:ss.zzz"));
 }
 } // namespace
 
 void Form1::setCommandButtonsEnabled(bool enabled) {
-    for (QPushButton* button : m_commandButtons)
-        button->setEnabled(enabled);
+    // A focused button that goes off hands focus on to the next control; taken last, it does so
+    // once, past all the others, and lands where the hops one by one would have ended.
+    QPushButton* focused = nullptr;
+    for (QPushButton* button : m_commandButtons) {
+        if (!enabled && button->hasFocus())
+            focused = button;
+        else
+            button->setEnabled(enabled);
+    }
+    if (focused)
+        focused->setEnabled(false);
 }
 
 void Form1::startTransaction(CommandCode code, const QByteArray& payload) {
