@@ -1,6 +1,7 @@
 // kt7720ctl get all on a fleet of emulated modules at wire pace, against one module alone: a
 // fleet should cost little more than its slowest module.
 // Run from an optimised build: build/release/bench/zentrava-bench-fleet [--rounds N | --smoke]
+#include "bench_stats.h"
 #include "emulator/pty_host.h"
 
 #include <QCommandLineParser>
@@ -14,6 +15,7 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <string>
 #include <vector>
 
 using namespace zentrava;
@@ -121,11 +123,15 @@ int main(int argc, char* argv[]) {
         }
     }
 
+    // Each round against its own single-module run, so a slow stretch of the machine cancels out.
+    const bench::Spread eight = bench::spread(bench::ratios(samples[8], samples[1]));
+    const bench::Spread sixteen = bench::spread(bench::ratios(samples[16], samples[1]));
+
     std::printf("kt7720ctl get all, replies paced at 9600 baud, %d round%s per size\n", roundCount,
                 roundCount == 1 ? "" : "s");
     std::printf("modules  median ms  p25..p75 ms      min..max ms       vs one module\n");
     double single = 0;
-    for (auto& [size, times] : samples) {
+    for (auto [size, times] : samples) {
         std::sort(times.begin(), times.end());
         const double median = percentile(times, 50);
         if (size == 1)
@@ -134,5 +140,13 @@ int main(int argc, char* argv[]) {
                     percentile(times, 25), percentile(times, 75), times.front(), times.back(),
                     median / single, size == 8 ? " (goal under 1.3x)" : "");
     }
+
+    bench::printResult("3", "get all, 8 modules vs 1", eight, "<= 1.3x", eight.median <= 1.3);
+    bench::printResult("3", "get all, 16 modules vs 1 (reported)", sixteen, "reported", true);
+    bench::printDetail("3", "kt7720ctl get all, wall time with start-up, replies paced at 9600 "
+                            "baud, ms: 1 module " +
+                                bench::describe(bench::spread(samples[1]), 1) + ", 8 modules " +
+                                bench::describe(bench::spread(samples[8]), 1) + ", 16 modules " +
+                                bench::describe(bench::spread(samples[16]), 1));
     return 0;
 }
