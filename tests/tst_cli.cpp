@@ -1,6 +1,7 @@
 // kt7720ctl as scripts meet it: the real binary against emulated modules on pseudo-terminals.
 #include "core/command_frame.h"
 #include "emulator/pty_host.h"
+#include "support/frames.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,6 +17,7 @@
 #include <vector>
 
 using namespace zentrava;
+using zentrava::test::replyFrame;
 
 namespace {
 
@@ -29,14 +31,6 @@ constexpr std::pair<std::string_view, std::uint8_t emu::ModuleSettings::*> kByte
     {"parityCode", &emu::ModuleSettings::parityCode},
     {"dataRateCode", &emu::ModuleSettings::dataRateCode},
 };
-
-QByteArray replyFrame(int code, const QByteArray& payload, bool goodCheckByte) {
-    QByteArray frame = buildCommandFrame(CommandCode(code), payload);
-    const int n = payloadLength(code);
-    frame[5] = char(kReplyMarker);
-    frame[8 + n] = char(frameChecksum(frame, n) + (goodCheckByte ? 0 : 1));
-    return frame;
-}
 
 // "channel:200 fault:silent reply:5=0400": settings as the module holds them, faults, and
 // replies the test writes itself (the model then stays silent).
@@ -63,7 +57,7 @@ void setUp(emu::PtyHost& module, const QString& text) {
             const int code = value.section(QLatin1Char('='), 0, 0).toInt();
             const QByteArray reply =
                 replyFrame(code, QByteArray::fromHex(value.section(QLatin1Char('='), 1).toLatin1()),
-                           key == QLatin1String("reply"));
+                           key == QLatin1String("reply") ? 0 : 1);
             module.model().setFault({emu::FaultKind::Silent, 0});
             QObject::connect(&module, &emu::PtyHost::requestReceived, &module,
                              [&module, code, reply](const QByteArray& request) {
@@ -126,10 +120,8 @@ class TestCli : public QObject {
     }
 
     // The emulators live on this thread: the process is awaited with the event loop running.
-    Run run(const QString& arguments,
-            const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+    Run run(const QString& arguments) {
         QProcess process;
-        process.setProcessEnvironment(env);
         QSignalSpy finished(&process, &QProcess::finished);
         process.start(QStringLiteral(KT7720CTL_PATH),
                       expand(arguments).split(QLatin1Char(' '), Qt::SkipEmptyParts));
@@ -155,274 +147,221 @@ class TestCli : public QObject {
         QTest::newRow(name) << setups << profile << QString(args) << status << out << QString(err)
                             << wire << QString(held);
     }
-    void checkRun();
 
 private Q_SLOTS:
     void cleanup() { modules.clear(); }
-    void outputs_data();
-    void outputs() { checkRun(); }
-    void failures_data();
-    void failures() { checkRun(); }
-    void writes_data();
-    void writes() { checkRun(); }
-    void refusals_data();
-    void refusals() { checkRun(); }
-    void profileClonesModule();
-    void ports_data();
-    void ports();
-    void helpAndVersionWithoutDisplay_data();
-    void helpAndVersionWithoutDisplay();
-    void eightModulesAtOnce();
+
+    void runs() {
+        QFETCH(QStringList, setups);
+        QFETCH(QByteArray, profile);
+        QFETCH(QString, args);
+        QFETCH(int, status);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QFETCH(QList<int>, wire);
+        QFETCH(QString, held);
+        for (const QString& setup : setups)
+            addModule(setup);
+        QFile file(expand(QStringLiteral("@profile")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(profile) == profile.size());
+        file.close();
+
+        Run result = run(kPatient + args);
+        result.err.replace(QRegularExpression(QStringLiteral(R"(\d\d:\d\d:\d\d\.\d\d\d)")),
+                           QStringLiteral("T"));
+        QVERIFY2(
+            result.status == status,
+            qPrintable(QStringLiteral("exit %1, stderr: %2").arg(result.status).arg(result.err)));
+        QCOMPARE(result.out, out.isEmpty() ? QString() : expand(out).replace(u'|', u'\n') + u'\n');
+        QVERIFY2(result.err.contains(expand(err)), qPrintable(result.err));
+        if (status == 2) {
+            for (const auto& module : modules)
+                QCOMPARE(module->received(), QByteArray());
+        }
+        if (!wire.isEmpty())
+            QCOMPARE(requestCodes(modules.front()->received()), wire);
+        for (const QString& item : held.split(u' ', Qt::SkipEmptyParts))
+            QVERIFY2(heldItems(*modules.front()).contains(item), qPrintable(item));
+    }
+
+    void runs_data() {
+        columns();
+        // What each command prints.
+        row("get all", {""}, "--port @0 get", 0, kAll, "", {6, 12, 14, 10, 4, 2});
+        row("get in the order asked, once each", {""}, "--port @0 get power channel power", 0,
+            "power=127|channel=0", "", {12, 6});
+        row("get json", {"channel:3"}, "--port @0 --json get all", 0,
+            R"({"port":"@0","ok":true,"values":{"channel":3,"power":127,"frequency":)"
+            R"(867.999973297119,"id":1,"datarate":9600,"baud":9600,"parity":"n"}})");
+        row("two ports in text", {"channel:3", "channel:4"}, "--port @0 --port @1 get channel", 0,
+            "@0 channel=3|@1 channel=4");
+        row("two ports in json", {"channel:3", "fault:silent"},
+            "--port @0 --port @1 --json --timeout 1000 get channel", 4,
+            R"({"port":"@0","ok":true,"values":{"channel":3}}|{"port":"@1","ok":false,"values":{},)"
+            R"("error":"no reply within 1000 ms while reading channel"})");
+        row("values beyond the window's lists", {"channel:200 power:0 id:0"},
+            "--port @0 get channel power id", 0, "channel=200|power=0|id=0");
+        row("frequency at the band's edge", {"frequency:38080000"}, "--port @0 get frequency", 0,
+            "frequency=855");
+        row("set prints the answers", {""}, "--port @0 set channel=2.5 power=3.5 frequency=868", 0,
+            "channel=2|power=4|frequency=867.999973297119", "", {5, 11, 13},
+            "channel:2 power:4 frequency:380eeeee");
+        row("set json", {""}, "--port @0 --json set id=00042 parity=o", 0,
+            R"({"port":"@0","ok":true,"values":{"id":42,"baud":9600,"parity":"o"}})");
+        row("frames logged", {"channel:5"}, "--port @0 -v get channel", 0, "channel=5",
+            "T sent AF AF 00 00 AF 80 06 02 00 00 95 0D 0A\n"
+            "T received AF AF 00 00 AF 00 06 02 05 00 1A 0D 0A\n");
+        row("frames logged with the device", {"", "channel:5"},
+            "--port @0 --port @1 -v get channel", 0, "@0 channel=0|@1 channel=5",
+            "\n@1 T received AF AF 00 00 AF 00 06 02 05 00 1A 0D 0A\n");
+        // Modules that fail, and the status that says how.
+        row("wrong code", {"fault:wrong-code"}, "--port @0 get channel", 1, "",
+            "@0: bad reply (header");
+        row("data rate code 0, other reads go on", {"dataRateCode:0"},
+            "--port @0 get datarate channel", 1, "channel=0", "names no known data rate", {4, 6});
+        row("parity code 3", {"parityCode:3"}, "--port @0 get serial", 1, "",
+            "while reading serial");
+        row("frequency outside the band", {"frequency:00000000"}, "--port @0 get frequency", 1, "",
+            "frequency 0 MHz is outside 855 to 875");
+        row("bad check byte", {"badcheck:6=0500"}, "--port @0 get channel", 1, "", "(check byte)");
+        row("bad check byte ignored", {"badcheck:6=0500"},
+            "--port @0 --ignore-check-byte get channel", 0, "channel=5");
+        row("write not taken", {"reply:5=0400"}, "--port @0 set channel=5", 1, "channel=4",
+            "did not take channel=5: it answered channel=4");
+        row("read back differs", {"reply:5=0500 reply:6=0400"}, "--port @0 set channel=5 --verify",
+            1, "channel=5", "channel=5 was written but reads back as channel=4", {5, 6});
+        row("a bad write stops the rest", {"fault:wrong-code"},
+            "--port @0 set channel=5 baud=1200 parity=n", 1, "", "while writing channel", {5});
+        row("missing device", {}, "--port /dev/kt7720-missing get", 3, "",
+            "/dev/kt7720-missing: cannot open the port: Port is not available");
+        row("vanished", {"fault:vanish"}, "--port @0 get", 3, "", "@0: the port was lost");
+        row("silent", {"fault:silent"}, "--port @0 --timeout 200 get", 4, "",
+            "@0: no reply within 200 ms while reading channel", {6});
+        row("a retry gets the answer", {"queue:silent"},
+            "--port @0 --timeout 1000 --retries 1 get id", 0, "id=1", "", {10, 10});
+        row("retries used up", {"fault:silent"}, "--port @0 --timeout 200 --retries 2 set id=7", 4,
+            "", "while writing id (3 tries)", {9, 9, 9});
+        row("largest status of the ports", {"fault:wrong-code", "fault:silent", ""},
+            "--port @0 --port @1 --port @2 --timeout 1000 get channel", 4, "@2 channel=0");
+        // The order of the writes, and what they leave the module holding.
+        row("serial written last", {""}, "--port @0 set parity=e baud=19200 channel=5", 0,
+            "channel=5|baud=19200|parity=e", "", {5, 1}, "channel:5 baudCode:5 parityCode:1");
+        row("lone baud keeps the parity", {"parityCode:2"}, "--port @0 set baud=4800", 0,
+            "baud=4800|parity=o", "", {2, 1}, "baudCode:3 parityCode:2");
+        row("lone parity keeps the baud", {"baudCode:8"}, "--port @0 set parity=e", 0,
+            "baud=115200|parity=e", "", {2, 1}, "baudCode:8 parityCode:1");
+        row("verify before the serial write", {""}, "--port @0 set baud=2400 id=4660 --verify", 0,
+            "id=4660|baud=2400|parity=n", "", {2, 9, 10, 1, 2}, "id:4660 baudCode:2");
+        row("every name", {""},
+            "--port @0 set parity=o baud=115200 datarate=57600 id=65535 frequency=855 power=1 "
+            "channel=32",
+            0, "channel=32|power=1|frequency=855|id=65535|datarate=57600|baud=115200|parity=o", "",
+            {5, 11, 13, 9, 3, 1},
+            "channel:32 power:1 frequency:38080000 id:65535 dataRateCode:7 baudCode:8 "
+            "parityCode:2");
+        row("profile, the command line wins", {""}, "--port @0 set --from @profile power=10", 0,
+            "channel=7|power=10|frequency=870", "", {5, 11, 13},
+            "channel:7 power:10 frequency:39080000",
+            R"({"channel": 7, "power": "9", "frequency": 870})");
+        // What get --json printed for another module, every value away from the start-up ones.
+        row("a get --json line clones a module", {""}, "--port @0 set --from @profile --verify", 0,
+            "channel=7|power=100|frequency=862.883348464966|id=4660|datarate=38400|baud=19200|"
+            "parity=e",
+            "", {5, 11, 13, 9, 3, 6, 12, 14, 10, 4, 1, 2},
+            "channel:7 power:100 frequency:380c3457 id:4660 dataRateCode:6 baudCode:5 parityCode:1",
+            R"({"port":"/dev/x","ok":true,"values":{"channel":7,"power":100,)"
+            R"("frequency":862.883348464966,"id":4660,"datarate":38400,"baud":19200,"parity":"e"}})");
+        // Refused before anything is sent, to any of the ports.
+        const struct {
+            const char *name, *args, *err, *profile;
+        } rows[] = {
+            {"channel above 255", "set channel=255.5",
+             "channel=255.5 refused: channel takes a number", ""},
+            {"power negative", "set power=-1", "power=-1 refused", ""},
+            {"frequency below the band", "set frequency=854.99", "MHz from 855 to 875", ""},
+            {"frequency above the band", "set frequency=875.001", "frequency=875.001 refused", ""},
+            {"id 0", "set id=0", "id takes plain digits naming 1 to 65535", ""},
+            {"data rate outside the list", "set datarate=1000", "one of 1200, 2400", ""},
+            {"baud outside the list", "set baud=300", "baud=300 refused", ""},
+            {"parity in capitals", "set parity=N", "parity takes one of n, e, o", ""},
+            {"one refused among good ones", "set channel=5 power=300", "power=300 refused", ""},
+            {"unknown name", "set volume=3", "unknown name 'volume'", ""},
+            {"no equals sign", "set channel", "'channel' is not NAME=VALUE", ""},
+            {"name given twice", "set channel=1 channel=2", "channel is given twice", ""},
+            {"nothing to set", "set", "set needs NAME=VALUE", ""},
+            {"unknown setting", "get volume", "unknown setting 'volume'", ""},
+            {"unknown command", "fetch", "unknown command 'fetch'", ""},
+            {"unknown option", "--colour get", "Unknown option 'colour'", ""},
+            {"time-out of 0", "--timeout 0 get", "--timeout takes milliseconds", ""},
+            {"option of another command", "get --verify", "--verify is not an option of get", ""},
+            {"port given twice", "--port @0 get", "--port @0 is given twice", ""},
+            {"profile not JSON", "set --from @profile", "is not one JSON object", "channel=5"},
+            {"profile value refused", "set --from @profile", "id=0 refused", R"({"id": 0})"},
+            {"profile value of no type", "set --from @profile",
+             "channel must be a number or a text", R"({"channel": true})"},
+            {"profile from a failed read", "set --from @profile", "records a failed read",
+             R"({"port": "x", "ok": false, "values": {"channel": 5}, "error": "x"})"},
+            {"profile missing", "set --from @profile/none", "cannot read", ""},
+        };
+        for (const auto& r : rows)
+            row(r.name, {"", ""}, qPrintable(QStringLiteral("--port @0 --port @1 ") + r.args), 2,
+                "", r.err, {}, "", r.profile);
+        row("no port", {}, "get", 2, "", "--port DEVICE");
+    }
+
+    void ports_data() {
+        QTest::addColumn<bool>("json");
+        QTest::newRow("text") << false;
+        QTest::newRow("json") << true;
+    }
+
+    void ports() {
+        QFETCH(bool, json);
+        QStringList expected;
+        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+            expected << info.systemLocation();
+        expected.sort();
+        const Run got = run(json ? QStringLiteral("ports --json") : QStringLiteral("ports"));
+        QCOMPARE(got.status, 0);
+        QStringList listed;
+        for (const QString& line : got.out.split(u'\n', Qt::SkipEmptyParts)) {
+            listed << (json ? QJsonDocument::fromJson(line.toUtf8()).object()[u"port"].toString()
+                            : line.section(u' ', 0, 0));
+        }
+        QCOMPARE(listed, expected);
+    }
+
+    void eightModulesAtOnce() {
+        emu::PtyHost& silent = addModule(QStringLiteral("fault:silent"));
+        addModule(QStringLiteral("fault:vanish"));
+        QString args = QStringLiteral("--port @0 --port @1");
+        QString out;
+        // The silent module hears each retry once per time-out: the fleet's clock.
+        QSignalSpy silentRequests(&silent, &emu::PtyHost::requestReceived);
+        qsizetype latestSilentCount = 0;
+        for (int i = 2; i < 8; ++i) {
+            emu::PtyHost& module = addModule(QStringLiteral("channel:%1").arg(i));
+            connect(&module, &emu::PtyHost::requestReceived, &silentRequests, [&] {
+                latestSilentCount = std::max(latestSilentCount, silentRequests.count());
+            });
+            args += QStringLiteral(" --port @%1").arg(i);
+            const QString values = QString(kAll).replace(QStringLiteral("channel=0"),
+                                                         QStringLiteral("channel=%1").arg(i));
+            for (const QString& line : values.split(u'|'))
+                out += QStringLiteral("@%1 ").arg(i) + line + u'\n';
+        }
+        const Run got = run(args + QStringLiteral(" --timeout 2000 --retries 1 get all"));
+        QCOMPARE(got.out, expand(out));
+        QCOMPARE(got.status, 4);
+        QVERIFY(got.err.contains(expand(QStringLiteral("@0: no reply within 2000 ms"))));
+        QVERIFY(got.err.contains(expand(QStringLiteral("@1: the port was lost"))));
+        QCOMPARE(silentRequests.count(), 2);
+        // Every other module was done before the silent one's first time-out.
+        QCOMPARE(latestSilentCount, 1);
+        for (std::size_t i = 2; i < modules.size(); ++i)
+            QCOMPARE(requestCodes(modules[i]->received()).size(), 6);
+    }
 };
-
-void TestCli::checkRun() {
-    QFETCH(QStringList, setups);
-    QFETCH(QByteArray, profile);
-    QFETCH(QString, args);
-    QFETCH(int, status);
-    QFETCH(QString, out);
-    QFETCH(QString, err);
-    QFETCH(QList<int>, wire);
-    QFETCH(QString, held);
-    for (const QString& setup : setups)
-        addModule(setup);
-    QFile file(expand(QStringLiteral("@profile")));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(profile) == profile.size());
-    file.close();
-
-    Run result = run(kPatient + args);
-    result.err.replace(QRegularExpression(QStringLiteral(R"(\d\d:\d\d:\d\d\.\d\d\d)")),
-                       QStringLiteral("T"));
-    QVERIFY2(result.status == status,
-             qPrintable(QStringLiteral("exit %1, stderr: %2").arg(result.status).arg(result.err)));
-    QCOMPARE(result.out, out.isEmpty() ? QString() : expand(out).replace(u'|', u'\n') + u'\n');
-    QVERIFY2(result.err.contains(expand(err)), qPrintable(result.err));
-    if (status == 2) {
-        for (const auto& module : modules)
-            QCOMPARE(module->received(), QByteArray());
-    }
-    if (!wire.isEmpty())
-        QCOMPARE(requestCodes(modules.front()->received()), wire);
-    for (const QString& item : held.split(u' ', Qt::SkipEmptyParts))
-        QVERIFY2(heldItems(*modules.front()).contains(item), qPrintable(item));
-}
-
-void TestCli::outputs_data() {
-    columns();
-    row("get all", {""}, "--port @0 get", 0, kAll, "", {6, 12, 14, 10, 4, 2});
-    row("get in the order asked, once each", {""}, "--port @0 get power channel power", 0,
-        "power=127|channel=0", "", {12, 6});
-    row("get json", {"channel:3"}, "--port @0 --json get all", 0,
-        R"({"port":"@0","ok":true,"values":{"channel":3,"power":127,"frequency":)"
-        R"(867.999973297119,"id":1,"datarate":9600,"baud":9600,"parity":"n"}})");
-    row("two ports in text", {"channel:3", "channel:4"}, "--port @0 --port @1 get channel", 0,
-        "@0 channel=3|@1 channel=4");
-    row("two ports in json", {"channel:3", "fault:silent"},
-        "--port @0 --port @1 --json --timeout 1000 get channel", 4,
-        R"({"port":"@0","ok":true,"values":{"channel":3}}|{"port":"@1","ok":false,"values":{},)"
-        R"("error":"no reply within 1000 ms while reading channel"})");
-    row("values beyond the window's lists", {"channel:200 power:0 id:0"},
-        "--port @0 get channel power id", 0, "channel=200|power=0|id=0");
-    row("frequency at the band's edge", {"frequency:38080000"}, "--port @0 get frequency", 0,
-        "frequency=855");
-    row("set prints the answers", {""}, "--port @0 set channel=2.5 power=3.5 frequency=868", 0,
-        "channel=2|power=4|frequency=867.999973297119", "", {5, 11, 13},
-        "channel:2 power:4 frequency:380eeeee");
-    row("set json", {""}, "--port @0 --json set id=00042 parity=o", 0,
-        R"({"port":"@0","ok":true,"values":{"id":42,"baud":9600,"parity":"o"}})");
-    row("frames logged", {"channel:5"}, "--port @0 -v get channel", 0, "channel=5",
-        "T sent AF AF 00 00 AF 80 06 02 00 00 95 0D 0A\n"
-        "T received AF AF 00 00 AF 00 06 02 05 00 1A 0D 0A\n");
-    row("frames logged with the device", {"", "channel:5"}, "--port @0 --port @1 -v get channel", 0,
-        "@0 channel=0|@1 channel=5", "\n@1 T received AF AF 00 00 AF 00 06 02 05 00 1A 0D 0A\n");
-}
-
-void TestCli::failures_data() {
-    columns();
-    row("wrong code", {"fault:wrong-code"}, "--port @0 get channel", 1, "",
-        "@0: bad reply (header");
-    row("data rate code 0, other reads go on", {"dataRateCode:0"}, "--port @0 get datarate channel",
-        1, "channel=0", "names no known data rate", {4, 6});
-    row("parity code 3", {"parityCode:3"}, "--port @0 get serial", 1, "", "while reading serial");
-    row("frequency outside the band", {"frequency:00000000"}, "--port @0 get frequency", 1, "",
-        "frequency 0 MHz is outside 855 to 875");
-    row("bad check byte", {"badcheck:6=0500"}, "--port @0 get channel", 1, "", "(check byte)");
-    row("bad check byte ignored", {"badcheck:6=0500"}, "--port @0 --ignore-check-byte get channel",
-        0, "channel=5");
-    row("write not taken", {"reply:5=0400"}, "--port @0 set channel=5", 1, "channel=4",
-        "did not take channel=5: it answered channel=4");
-    row("read back differs", {"reply:5=0500 reply:6=0400"}, "--port @0 set channel=5 --verify", 1,
-        "channel=5", "channel=5 was written but reads back as channel=4", {5, 6});
-    row("a bad write stops the rest", {"fault:wrong-code"},
-        "--port @0 set channel=5 baud=1200 parity=n", 1, "", "while writing channel", {5});
-    row("missing device", {}, "--port /dev/kt7720-missing get", 3, "",
-        "/dev/kt7720-missing: cannot open the port: Port is not available");
-    row("vanished", {"fault:vanish"}, "--port @0 get", 3, "", "@0: the port was lost");
-    row("silent", {"fault:silent"}, "--port @0 --timeout 200 get", 4, "",
-        "@0: no reply within 200 ms while reading channel", {6});
-    row("a retry gets the answer", {"queue:silent"}, "--port @0 --timeout 1000 --retries 1 get id",
-        0, "id=1", "", {10, 10});
-    row("retries used up", {"fault:silent"}, "--port @0 --timeout 200 --retries 2 set id=7", 4, "",
-        "while writing id (3 tries)", {9, 9, 9});
-    row("largest status of the ports", {"fault:wrong-code", "fault:silent", ""},
-        "--port @0 --port @1 --port @2 --timeout 1000 get channel", 4, "@2 channel=0");
-}
-
-void TestCli::writes_data() {
-    columns();
-    row("serial written last", {""}, "--port @0 set parity=e baud=19200 channel=5", 0,
-        "channel=5|baud=19200|parity=e", "", {5, 1}, "channel:5 baudCode:5 parityCode:1");
-    row("lone baud keeps the parity", {"parityCode:2"}, "--port @0 set baud=4800", 0,
-        "baud=4800|parity=o", "", {2, 1}, "baudCode:3 parityCode:2");
-    row("lone parity keeps the baud", {"baudCode:8"}, "--port @0 set parity=e", 0,
-        "baud=115200|parity=e", "", {2, 1}, "baudCode:8 parityCode:1");
-    row("verify before the serial write", {""}, "--port @0 set baud=2400 id=4660 --verify", 0,
-        "id=4660|baud=2400|parity=n", "", {2, 9, 10, 1, 2}, "id:4660 baudCode:2");
-    row("every name", {""},
-        "--port @0 set parity=o baud=115200 datarate=57600 id=65535 frequency=855 power=1 "
-        "channel=32",
-        0, "channel=32|power=1|frequency=855|id=65535|datarate=57600|baud=115200|parity=o", "",
-        {5, 11, 13, 9, 3, 1},
-        "channel:32 power:1 frequency:38080000 id:65535 dataRateCode:7 baudCode:8 parityCode:2");
-    row("profile, the command line wins", {""}, "--port @0 set --from @profile power=10", 0,
-        "channel=7|power=10|frequency=870", "", {5, 11, 13},
-        "channel:7 power:10 frequency:39080000",
-        R"({"channel": 7, "power": "9", "frequency": 870})");
-}
-
-void TestCli::refusals_data() {
-    columns();
-    const struct {
-        const char *name, *args, *err, *profile;
-    } rows[] = {
-        {"channel above 255", "set channel=255.5", "channel=255.5 refused: channel takes a number",
-         ""},
-        {"channel in hex", "set channel=0x5", "channel=0x5 refused", ""},
-        {"power negative", "set power=-1", "power=-1 refused", ""},
-        {"frequency below the band", "set frequency=854.99", "MHz from 855 to 875", ""},
-        {"frequency above the band", "set frequency=875.001", "frequency=875.001 refused", ""},
-        {"frequency with a comma", "set frequency=868,5", "frequency=868,5 refused", ""},
-        {"id 0", "set id=0", "id takes plain digits naming 1 to 65535", ""},
-        {"id 65536", "set id=65536", "id=65536 refused", ""},
-        {"id with a sign", "set id=+5", "id=+5 refused", ""},
-        {"data rate outside the list", "set datarate=1000", "one of 1200, 2400", ""},
-        {"data rate as its code", "set datarate=4", "datarate=4 refused", ""},
-        {"baud outside the list", "set baud=300", "baud=300 refused", ""},
-        {"parity in capitals", "set parity=N", "parity takes one of n, e, o", ""},
-        {"empty value", "set channel=", "channel= refused", ""},
-        {"one refused among good ones", "set channel=5 power=300", "power=300 refused", ""},
-        {"unknown name", "set volume=3", "unknown name 'volume'", ""},
-        {"no equals sign", "set channel", "'channel' is not NAME=VALUE", ""},
-        {"name given twice", "set channel=1 channel=2", "channel is given twice", ""},
-        {"nothing to set", "set", "set needs NAME=VALUE", ""},
-        {"unknown setting", "get volume", "unknown setting 'volume'", ""},
-        {"unknown command", "fetch", "unknown command 'fetch'", ""},
-        {"unknown option", "--colour get", "Unknown option 'colour'", ""},
-        {"time-out of 0", "--timeout 0 get", "--timeout takes milliseconds", ""},
-        {"option of another command", "get --verify", "--verify is not an option of get", ""},
-        {"port given twice", "--port @0 get", "--port @0 is given twice", ""},
-        {"profile not JSON", "set --from @profile", "is not one JSON object", "channel=5"},
-        {"profile value refused", "set --from @profile", "id=0 refused", R"({"id": 0})"},
-        {"profile value of no type", "set --from @profile", "channel must be a number or a text",
-         R"({"channel": true})"},
-        {"profile from a failed read", "set --from @profile", "records a failed read",
-         R"({"port": "x", "ok": false, "values": {"channel": 5}, "error": "x"})"},
-        {"profile missing", "set --from @profile/none", "cannot read", ""},
-    };
-    for (const auto& r : rows)
-        row(r.name, {"", ""}, qPrintable(QStringLiteral("--port @0 --port @1 ") + r.args), 2, "",
-            r.err, {}, "", r.profile);
-    row("no port", {}, "get", 2, "", "--port DEVICE");
-}
-
-void TestCli::profileClonesModule() {
-    emu::PtyHost& source = addModule(
-        "channel:7 power:100 id:4660 dataRateCode:6 baudCode:5 parityCode:1 frequency:380c3457");
-    emu::PtyHost& target = addModule();
-    const Run got = run(kPatient + QStringLiteral("--port @0 --json get"));
-    QCOMPARE(got.status, 0);
-    QFile file(expand(QStringLiteral("@profile")));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(got.out.toUtf8()) > 0);
-    file.close();
-    const Run set = run(kPatient + QStringLiteral("--port @1 set --from @profile --verify"));
-    QCOMPARE(set.err, QString());
-    QCOMPARE(set.status, 0);
-    QCOMPARE(heldItems(target), heldItems(source));
-}
-
-void TestCli::ports_data() {
-    QTest::addColumn<bool>("json");
-    QTest::newRow("text") << false;
-    QTest::newRow("json") << true;
-}
-
-void TestCli::ports() {
-    QFETCH(bool, json);
-    QStringList expected;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-        expected << info.systemLocation();
-    expected.sort();
-    const Run got = run(json ? QStringLiteral("ports --json") : QStringLiteral("ports"));
-    QCOMPARE(got.status, 0);
-    QStringList listed;
-    for (const QString& line : got.out.split(u'\n', Qt::SkipEmptyParts)) {
-        listed << (json ? QJsonDocument::fromJson(line.toUtf8()).object()[u"port"].toString()
-                        : line.section(u' ', 0, 0));
-    }
-    QCOMPARE(listed, expected);
-}
-
-void TestCli::helpAndVersionWithoutDisplay_data() {
-    QTest::addColumn<QString>("args");
-    QTest::addColumn<QString>("out"); // a part of stdout
-    QTest::newRow("help") << QStringLiteral("--help") << QStringLiteral("4  no reply within");
-    QTest::newRow("help among other words")
-        << QStringLiteral("set channel=999 -h") << QStringLiteral("Usage:");
-    QTest::newRow("version") << QStringLiteral("--version")
-                             << QStringLiteral("kt7720ctl " ZENTRAVA_VERSION "\n");
-}
-
-void TestCli::helpAndVersionWithoutDisplay() {
-    QFETCH(QString, args);
-    QFETCH(QString, out);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-        env.remove(QLatin1String(name));
-    const Run got = run(args, env);
-    QCOMPARE(got.err, QString());
-    QVERIFY2(got.out.contains(out), qPrintable(got.out));
-    QCOMPARE(got.status, 0);
-}
-
-void TestCli::eightModulesAtOnce() {
-    emu::PtyHost& silent = addModule(QStringLiteral("fault:silent"));
-    addModule(QStringLiteral("fault:vanish"));
-    QString args = QStringLiteral("--port @0 --port @1");
-    QString out;
-    // The silent module hears each retry once per time-out: the fleet's clock.
-    QSignalSpy silentRequests(&silent, &emu::PtyHost::requestReceived);
-    qsizetype latestSilentCount = 0;
-    for (int i = 2; i < 8; ++i) {
-        emu::PtyHost& module = addModule(QStringLiteral("channel:%1").arg(i));
-        connect(&module, &emu::PtyHost::requestReceived, &silentRequests,
-                [&] { latestSilentCount = std::max(latestSilentCount, silentRequests.count()); });
-        args += QStringLiteral(" --port @%1").arg(i);
-        const QString values =
-            QString(kAll).replace(QStringLiteral("channel=0"), QStringLiteral("channel=%1").arg(i));
-        for (const QString& line : values.split(u'|'))
-            out += QStringLiteral("@%1 ").arg(i) + line + u'\n';
-    }
-    const Run got = run(args + QStringLiteral(" --timeout 2000 --retries 1 get all"));
-    QCOMPARE(got.out, expand(out));
-    QCOMPARE(got.status, 4);
-    QVERIFY(got.err.contains(expand(QStringLiteral("@0: no reply within 2000 ms"))));
-    QVERIFY(got.err.contains(expand(QStringLiteral("@1: the port was lost"))));
-    QCOMPARE(silentRequests.count(), 2);
-    // Every other module was done before the silent one's first time-out.
-    QCOMPARE(latestSilentCount, 1);
-    for (std::size_t i = 2; i < modules.size(); ++i)
-        QCOMPARE(requestCodes(modules[i]->received()).size(), 6);
-}
 
 QTEST_GUILESS_MAIN(TestCli)
 #include "tst_cli.moc"

@@ -38,6 +38,10 @@ private Q_SLOTS:
             "unexpected argument '/dev/ttyUSB0'");
         row("zentrava-demo", "unknown fault mode", {"--fault", "sulky"}, 2, "",
             "unknown fault mode sulky");
+        if (programs.contains(QStringLiteral("kt7720ctl"))) {
+            row("kt7720ctl", "--help lists the exit statuses", {"--help"}, 0, "4  no reply within");
+            row("kt7720ctl", "-h among other words", {"set", "channel=999", "-h"}, 0, "Usage:");
+        }
         row("zentrava-demo", "says it is a bench tool", {"--help"}, 0, "bench tool");
         row("kt7720-emu", "says it is a bench tool", {"--help"}, 0, "bench tool");
     }

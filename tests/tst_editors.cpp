@@ -1,3 +1,4 @@
+#include "support/frames.h"
 #include "support/window_fixture.h"
 
 #include <QClipboard>
@@ -8,33 +9,20 @@
 
 #include <algorithm>
 
-using zentrava::test::WindowFixture;
+using namespace zentrava;
+using namespace zentrava::test;
 
 namespace {
 
 // Generous: a loaded CI machine may stall far beyond the module's real answer time.
 constexpr int kReplyWaitMs = 5000;
-const QString kRefusal = QStringLiteral("Invalid argument,please check-outs!");
-const QString kTimeOut = QStringLiteral("Time out!");
-const QString kWaiting = QStringLiteral(".....");
 
-// The serial editor's two boxes travel as one text, "baud/parity".
-struct Editor {
-    const char *name, *boxes, *read, *write;
-};
-
-constexpr Editor kEditors[] = {
-    {"channel", "Combo1", "Command1", "Command2"},
-    {"power", "Combo2", "Command3", "Command4"},
-    {"frequency", "TXfrequency", "readchannel", "writechannel"},
-    {"id", "id", "readid", "writeid"},
-    {"datarate", "datarate", "readdatarate", "writedatarate"},
-    {"serial", "sbaudrate/scheckbits", "readserial", "writeserial"},
-};
-
-const Editor& editorNamed(const QString& name) {
-    return *std::find_if(std::begin(kEditors), std::end(kEditors),
-                         [&](const Editor& e) { return name == QLatin1String(e.name); });
+// The Write button of an editor named as scripts name its setting; its Read button reads the
+// next code, and the serial editor's two boxes travel as one text, "baud/parity".
+const CommandButton& writeButton(const QString& editor) {
+    const SettingInfo* info = std::find_if(kSettings.begin(), kSettings.end(),
+                                           [&](const SettingInfo& s) { return editor == s.name; });
+    return buttonFor(info->writeCode);
 }
 
 // Shown and active, so clicks and keys take the operator's path.
@@ -60,221 +48,206 @@ enum ClipboardState { Usable, Unreadable, Unwritable };
 class tst_Editors : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void writeThenRead_data();
-    void writeThenRead();
-    void refusals_data();
-    void refusals();
-    void keys_data();
-    void keys();
-};
-
-void tst_Editors::writeThenRead_data() {
-    QTest::addColumn<QString>("editor");
-    QTest::addColumn<QString>("written");
-    QTest::addColumn<QByteArray>("frame");
-    QTest::addColumn<QString>("shown"); // null: sent as code 0, which no reply decodes
-    // The writes of the start-up texts are checked in tst_transaction.
-    QMap<QString, const char*> frames = {
-        {"channel 0", "afaf0000af8005020000940d0a"},
-        {"power 1", "afaf0000af800b0201009b0d0a"},
-        {"datarate 57600", "afaf0000af8003020700990d0a"},
-        {"datarate 300", "afaf0000af8003020000920d0a"},
-        {"serial 115200/o", "afaf0000af80010208029a0d0a"},
-        {"serial 1200/e", "afaf0000af8001020101920d0a"},
-        {"serial 19200/o", "afaf0000af8001020502970d0a"},
-        {"serial 300/n", "afaf0000af8001020000900d0a"},
-        {"id 1", "afaf0000af8009020001990d0a"},
-        {"id 12345", "afaf0000af8009023039010d0a"},
-        {"id 65535", "afaf0000af800902ffff960d0a"},
-        {"frequency 868.5", "afaf0000af800d04380f33334b0d0a"},
-        {"frequency 860", "afaf0000af800d04380aaaaa340d0a"},
-        {"frequency 875", "afaf0000af800d04390aaaaa350d0a"},
-        {"frequency 855", "afaf0000af800d0438080000de0d0a"},
-        {"frequency 870", "afaf0000af800d0439080000df0d0a"},
-    };
-    const auto row = [&](const char* editor, const QString& written, const QString& shown) {
-        const QString name = QLatin1String(editor) + QLatin1Char(' ') + written;
-        QTest::newRow(qPrintable(name))
-            << QString(editor) << written << QByteArray::fromHex(frames.take(name)) << shown;
-    };
-    for (int channel = 0; channel <= 32; ++channel)
-        row("channel", QString::number(channel), QString::number(channel));
-    row("channel", "2.5", "2");
-    for (int level = 1; level <= 127; ++level)
-        row("power", QString::number(level), QString::number(level));
-    for (const char* rate : {"1200", "2400", "4800", "9600", "19200", "38400", "57600"})
-        row("datarate", rate, rate);
-    row("datarate", "300", QString());
-    for (const char* serial :
-         {"1200/e", "2400/o", "4800/n", "9600/e", "19200/o", "38400/n", "57600/e", "115200/o"})
-        row("serial", serial, serial);
-    row("serial", "300/n", QString());
-    for (const char* id : {"1", "12345", "65535"})
-        row("id", id, id);
-    row("id", "00258", "258");
-    row("frequency", "855", "855");
-    row("frequency", "860", "859.999980926514");
-    row("frequency", "868.5", "868.499994277954");
-    row("frequency", "870", "870");
-    row("frequency", "875", "874.999980926514");
-    if (!frames.isEmpty())
-        qFatal("no row for the frame of %s", qPrintable(frames.firstKey()));
-}
-
-// The read brings the value back into boxes emptied after the write.
-void tst_Editors::writeThenRead() {
-    QFETCH(QString, editor);
-    QFETCH(QString, written);
-    QFETCH(QByteArray, frame);
-    QFETCH(QString, shown);
-    WindowFixture f;
-    QVERIFY(openWindow(f));
-    const Editor& e = editorNamed(editor);
-    const QString status = QLatin1String(shown.isNull() ? "Fail!" : "Success!");
-    f.setBoxTexts(QLatin1String(e.boxes), written);
-    f.click(e.write);
-    QTRY_VERIFY_WITH_TIMEOUT(f.status() != kWaiting, kReplyWaitMs);
-    if (!frame.isEmpty())
-        QCOMPARE(f.wire(), frame);
-    QCOMPARE(f.status(), status);
-    QCOMPARE(f.boxTexts(QLatin1String(e.boxes)), shown.isNull() ? written : shown);
-    f.setBoxTexts(QLatin1String(e.boxes), QString());
-    const QString emptied = f.boxTexts(QLatin1String(e.boxes));
-    f.click(e.read);
-    QTRY_VERIFY_WITH_TIMEOUT(f.status() != kWaiting, kReplyWaitMs);
-    QCOMPARE(f.status(), status);
-    QCOMPARE(f.boxTexts(QLatin1String(e.boxes)), shown.isNull() ? emptied : shown);
-    QCOMPARE(f.messages(), QStringList());
-}
-
-void tst_Editors::refusals_data() {
-    QTest::addColumn<QString>("editor");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("locks");
-    auto row = [](const char* name, const char* editor, const char* text, bool locks) {
-        QTest::newRow(name) << QString(editor) << QString(text) << locks;
-    };
-    // Only an empty text is refused before the lock.
-    row("channel empty", "channel", "", false);
-    row("datarate empty", "datarate", "", false);
-    row("serial baud empty", "serial", "/n", false);
-    row("serial parity empty", "serial", "9600/", false);
-    row("channel 300", "channel", "300", true);
-    row("channel -1", "channel", "-1", true);
-    row("channel letters", "channel", "abc", true);
-    row("id 00000", "id", "00000", true);
-    row("id 65536", "id", "65536", true);
-    row("id 19x", "id", "19x", true);
-    row("frequency 86", "frequency", "86", true);
-    row("frequency trailing letters", "frequency", "870abc", true);
-}
-
-void tst_Editors::refusals() {
-    QFETCH(QString, editor);
-    QFETCH(QString, text);
-    QFETCH(bool, locks);
-    WindowFixture f;
-    QVERIFY(openWindow(f));
-    const Editor& e = editorNamed(editor);
-    // An ID is pasted: typing lets no letter through.
-    const bool isId = editor == QLatin1String("id");
-    f.setBoxTexts(QLatin1String(e.boxes), isId ? QString() : text);
-    f.recorders.clipboard.content = text;
-    if (isId)
-        QTest::keyClick(f.textBox("id"), Qt::Key_V, Qt::ControlModifier);
-    QCOMPARE(f.boxTexts(QLatin1String(e.boxes)), text);
-    f.click(e.write);
-    QCOMPARE(f.messages(), QStringList{kRefusal});
-    QCOMPARE(f.status(), kWaiting);
-    QCOMPARE(f.enabledCommandButtons(), locks ? 0 : 12);
-    // A refused ID still waits for its code.
-    QCOMPARE(int(f.form->pendingCommand), isId ? 9 : 0);
-    QTRY_COMPARE_WITH_TIMEOUT(f.status(), kTimeOut, kReplyWaitMs);
-    QCOMPARE(f.enabledCommandButtons(), 12);
-    QCOMPARE(f.wire(), QByteArray());
-}
-
-void tst_Editors::keys_data() {
-    QTest::addColumn<QString>("box");
-    QTest::addColumn<QString>("initial"); // set as a whole, as a decoder does
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QKeySequence>("chord"); // pressed after the typed keys
-    QTest::addColumn<QStringList>("steps");  // the text after the set, then after each key
-    QTest::addColumn<QString>("clipboard");
-    QTest::addColumn<int>("state");
-    QTest::addColumn<QString>("clipboardAfter");
-    const auto typed = [](const char* name, const char* box, const char* initial, const char* keys,
-                          const QStringList& steps) {
-        QTest::newRow(name) << QString(box) << QString(initial) << QString(keys) << QKeySequence()
-                            << steps << QString() << int(Usable) << QString();
-    };
-    const auto chord = [](const char* name, const char* initial, const char* chord,
-                          const char* clipboard, ClipboardState state, const char* shown,
-                          const char* clipboardAfter) {
-        const QStringList steps = {
-            QString(initial).remove(QLatin1Char('[')).remove(QLatin1Char(']')), QString(shown)};
-        QTest::newRow(name) << QStringLiteral("id") << QString(initial) << QString()
-                            << QKeySequence(QString(chord)) << steps << QString(clipboard)
-                            << int(state) << QString(clipboardAfter);
-    };
-    // The frequency's range rule, and its reading of the leading number.
-    typed("typed 876", "TXfrequency", "[]", "876", {"", "8", "87", "868"});
-    typed("typed 875", "TXfrequency", "[]", "875", {"", "8", "87", "875"});
-    typed("typed 855", "TXfrequency", "[]", "855", {"", "8", "85", "855"});
-    typed("typed 850", "TXfrequency", "[]", "850", {"", "8", "85", "868"});
-    typed("typed 868.5", "TXfrequency", "[]", "868.5", {"", "8", "86", "868", "868.", "868.5"});
-    typed("typed 8e3", "TXfrequency", "[]", "8e3", {"", "8", "8e", "868"});
-    typed("typed abc", "TXfrequency", "[]", "abc", {"", "a", "ab", "868"});
-    typed("last digit of 868 deleted", "TXfrequency", "868[]", "\b", {"868", "86"});
-    typed("set 8 6 8", "TXfrequency", "8 6 8[]", "", {"8 6 8"});
-    typed("set 870abc", "TXfrequency", "870abc[]", "", {"870abc"});
-    // The id box's key filter and its own clipboard keys.
-    typed("id non-digits", "id", "123[]", "/:aZ -.+", QStringList(9, QStringLiteral("123")));
-    typed("id digits and backspace", "id", "1[]23", "09\b", {"123", "1023", "10923", "1023"});
-    typed("id five characters at most", "id", "[]", "123456",
-          {"", "1", "12", "123", "1234", "12345", "12345"});
-    chord("Ctrl+C copies", "[123]45", "Ctrl+C", "old", Usable, "12345", "123");
-    chord("Ctrl+X cuts and empties", "[123]45", "Ctrl+X", "old", Usable, "", "123");
-    chord("Ctrl+V over a selection", "1[234]5", "Ctrl+V", "9", Usable, "195", "9");
-    chord("Ctrl+Shift+V", "1[]", "Ctrl+Shift+V", "9x", Usable, "1", "9x");
-    chord("Alt+Ctrl+X", "[123]45", "Alt+Ctrl+X", "old", Usable, "12345", "old");
-    chord("Ctrl+V unreadable", "[123]45", "Ctrl+V", "9", Unreadable, "12345", "9");
-    chord("Ctrl+X unwritable", "[123]45", "Ctrl+X", "old", Unwritable, "12345", "old");
-    chord("Shift+Insert", "1[]", "Shift+Ins", "9", Usable, "1", "9");
-    chord("Ctrl+Insert", "[123]45", "Ctrl+Ins", "old", Usable, "12345", "old");
-}
-
-void tst_Editors::keys() {
-    QFETCH(QString, box);
-    QFETCH(QString, initial);
-    QFETCH(QString, typed);
-    QFETCH(QKeySequence, chord);
-    QFETCH(QStringList, steps);
-    QFETCH(QString, clipboard);
-    QFETCH(int, state);
-    QFETCH(QString, clipboardAfter);
-    WindowFixture f;
-    QVERIFY(openWindow(f));
-    // The box's own clipboard keys would reach the system clipboard, never the fake one.
-    const QString system = QStringLiteral("8");
-    QGuiApplication::clipboard()->setText(system);
-    QCOMPARE(QGuiApplication::clipboard()->text(), system);
-    f.recorders.clipboard.content = clipboard;
-    f.recorders.clipboard.readable = state != Unreadable;
-    f.recorders.clipboard.writable = state != Unwritable;
-    QLineEdit* edit = f.textBox(qPrintable(box));
-    setMarkedText(edit, initial);
-    QCOMPARE(edit->text(), steps.at(0));
-    for (int i = 0; i < typed.size(); ++i) {
-        QTest::keyClick(edit, typed.at(i).toLatin1());
-        QCOMPARE(edit->text(), steps.at(i + 1));
+    void writeThenRead_data() {
+        QTest::addColumn<QString>("editor");
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QString>("shown"); // null: sent as code 0, which no reply decodes
+        // The writes of the start-up texts are checked in tst_transaction.
+        // Frames of rows made in a loop.
+        QMap<QString, const char*> frames = {
+            {"channel 0", "afaf0000af8005020000940d0a"},
+            {"power 1", "afaf0000af800b0201009b0d0a"},
+            {"datarate 57600", "afaf0000af8003020700990d0a"},
+            {"serial 115200/o", "afaf0000af80010208029a0d0a"},
+            {"serial 1200/e", "afaf0000af8001020101920d0a"},
+            {"serial 19200/o", "afaf0000af8001020502970d0a"},
+        };
+        const auto row = [&](const char* editor, const QString& written, const QString& shown,
+                             const char* frame = nullptr) {
+            const QString name = QLatin1String(editor) + QLatin1Char(' ') + written;
+            QTest::newRow(qPrintable(name))
+                << QString(editor) << written << hex(frame ? frame : frames.take(name)) << shown;
+        };
+        for (int channel = 0; channel <= 32; ++channel)
+            row("channel", QString::number(channel), QString::number(channel));
+        row("channel", "2.5", "2");
+        for (int level = 1; level <= 127; ++level)
+            row("power", QString::number(level), QString::number(level));
+        for (const char* rate : {"1200", "2400", "4800", "9600", "19200", "38400", "57600"})
+            row("datarate", rate, rate);
+        row("datarate", "300", QString(), "afaf0000af8003020000920d0a");
+        for (const char* serial :
+             {"1200/e", "2400/o", "4800/n", "9600/e", "19200/o", "38400/n", "57600/e", "115200/o"})
+            row("serial", serial, serial);
+        row("serial", "300/n", QString(), "afaf0000af8001020000900d0a");
+        row("id", "1", "1", "afaf0000af8009020001990d0a");
+        row("id", "12345", "12345", "afaf0000af8009023039010d0a");
+        row("id", "65535", "65535", "afaf0000af800902ffff960d0a");
+        row("id", "00258", "258");
+        row("frequency", "855", "855", "afaf0000af800d0438080000de0d0a");
+        row("frequency", "860", "859.999980926514", "afaf0000af800d04380aaaaa340d0a");
+        row("frequency", "868.5", "868.499994277954", "afaf0000af800d04380f33334b0d0a");
+        row("frequency", "870", "870", "afaf0000af800d0439080000df0d0a");
+        row("frequency", "875", "874.999980926514", "afaf0000af800d04390aaaaa350d0a");
+        if (!frames.isEmpty())
+            qFatal("no row for the frame of %s", qPrintable(frames.firstKey()));
     }
-    if (!chord.isEmpty())
-        QTest::keySequence(edit, chord);
-    QCOMPARE(edit->text(), steps.last());
-    QCOMPARE(f.recorders.clipboard.content, clipboardAfter);
-    QCOMPARE(QGuiApplication::clipboard()->text(), system);
-}
+
+    // The read brings the value back into boxes emptied after the write.
+    void writeThenRead() {
+        QFETCH(QString, editor);
+        QFETCH(QString, written);
+        QFETCH(QByteArray, frame);
+        QFETCH(QString, shown);
+        WindowFixture f;
+        QVERIFY(openWindow(f));
+        const CommandButton& write = writeButton(editor);
+        const QString boxes = QLatin1String(write.controls);
+        const QString status = shown.isNull() ? kFail : kOk;
+        f.setBoxTexts(boxes, written);
+        f.click(write.name);
+        QTRY_VERIFY_WITH_TIMEOUT(f.status() != kWaiting, kReplyWaitMs);
+        if (!frame.isEmpty())
+            QCOMPARE(f.wire(), frame);
+        QCOMPARE(f.status(), status);
+        QCOMPARE(f.boxTexts(boxes), shown.isNull() ? written : shown);
+        f.setBoxTexts(boxes, QString());
+        const QString emptied = f.boxTexts(boxes);
+        f.click(buttonFor(write.code + 1).name);
+        QTRY_VERIFY_WITH_TIMEOUT(f.status() != kWaiting, kReplyWaitMs);
+        QCOMPARE(f.status(), status);
+        QCOMPARE(f.boxTexts(boxes), shown.isNull() ? emptied : shown);
+        QCOMPARE(f.messages(), QStringList());
+    }
+
+    void refusals_data() {
+        QTest::addColumn<QString>("editor");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("locks");
+        auto row = [](const char* name, const char* editor, const char* text, bool locks) {
+            QTest::newRow(name) << QString(editor) << QString(text) << locks;
+        };
+        // Only an empty text is refused before the lock.
+        row("channel empty", "channel", "", false);
+        row("datarate empty", "datarate", "", false);
+        row("serial baud empty", "serial", "/n", false);
+        row("serial parity empty", "serial", "9600/", false);
+        // Texts no parser takes: tst_protocol::numberTexts has the rest.
+        row("channel 300", "channel", "300", true);
+        row("id 00000", "id", "00000", true);
+        row("id 19x", "id", "19x", true);
+        row("frequency 86", "frequency", "86", true);
+        row("frequency trailing letters", "frequency", "870abc", true);
+    }
+
+    void refusals() {
+        QFETCH(QString, editor);
+        QFETCH(QString, text);
+        QFETCH(bool, locks);
+        WindowFixture f;
+        QVERIFY(openWindow(f));
+        const CommandButton& write = writeButton(editor);
+        // An ID is pasted: typing lets no letter through.
+        const bool isId = editor == QLatin1String("id");
+        f.setBoxTexts(QLatin1String(write.controls), isId ? QString() : text);
+        f.recorders.clipboard.content = text;
+        if (isId)
+            QTest::keyClick(f.textBox("id"), Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(f.boxTexts(QLatin1String(write.controls)), text);
+        f.click(write.name);
+        QCOMPARE(f.messages(), QStringList{kInvalid});
+        QCOMPARE(f.status(), kWaiting);
+        QCOMPARE(f.enabledCommandButtons(), locks ? 0 : 12);
+        // A refused ID still waits for its code.
+        QCOMPARE(int(f.form->pendingCommand), isId ? 9 : 0);
+        QTRY_COMPARE_WITH_TIMEOUT(f.status(), kTimeOut, kReplyWaitMs);
+        QCOMPARE(f.enabledCommandButtons(), 12);
+        QCOMPARE(f.wire(), QByteArray());
+    }
+
+    void keys_data() {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("initial"); // set as a whole, as a decoder does
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QKeySequence>("chord"); // pressed after the typed keys
+        QTest::addColumn<QStringList>("steps");  // the text after the set, then after each key
+        QTest::addColumn<QString>("clipboard");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("clipboardAfter");
+        const auto typed = [](const char* name, const char* box, const char* initial,
+                              const char* keys, const QStringList& steps) {
+            QTest::newRow(name) << QString(box) << QString(initial) << QString(keys)
+                                << QKeySequence() << steps << QString() << int(Usable) << QString();
+        };
+        const auto chord = [](const char* name, const char* initial, const char* chord,
+                              const char* clipboard, ClipboardState state, const char* shown,
+                              const char* clipboardAfter) {
+            const QStringList steps = {
+                QString(initial).remove(QLatin1Char('[')).remove(QLatin1Char(']')), QString(shown)};
+            QTest::newRow(name) << QStringLiteral("id") << QString(initial) << QString()
+                                << QKeySequence(QString(chord)) << steps << QString(clipboard)
+                                << int(state) << QString(clipboardAfter);
+        };
+        // The frequency's range rule, and its reading of the leading number.
+        typed("typed 876", "TXfrequency", "[]", "876", {"", "8", "87", "868"});
+        typed("typed 875", "TXfrequency", "[]", "875", {"", "8", "87", "875"});
+        typed("typed 855", "TXfrequency", "[]", "855", {"", "8", "85", "855"});
+        typed("typed 850", "TXfrequency", "[]", "850", {"", "8", "85", "868"});
+        typed("typed 868.5", "TXfrequency", "[]", "868.5", {"", "8", "86", "868", "868.", "868.5"});
+        typed("typed 8e3", "TXfrequency", "[]", "8e3", {"", "8", "8e", "868"});
+        typed("typed abc", "TXfrequency", "[]", "abc", {"", "a", "ab", "868"});
+        typed("last digit of 868 deleted", "TXfrequency", "868[]", "\b", {"868", "86"});
+        typed("set 8 6 8", "TXfrequency", "8 6 8[]", "", {"8 6 8"});
+        typed("set 870abc", "TXfrequency", "870abc[]", "", {"870abc"});
+        // The id box's key filter and its own clipboard keys.
+        typed("id non-digits", "id", "123[]", "/:aZ -.+", QStringList(9, QStringLiteral("123")));
+        typed("id digits and backspace", "id", "1[]23", "09\b", {"123", "1023", "10923", "1023"});
+        typed("id five characters at most", "id", "[]", "123456",
+              {"", "1", "12", "123", "1234", "12345", "12345"});
+        chord("Ctrl+C copies", "[123]45", "Ctrl+C", "old", Usable, "12345", "123");
+        chord("Ctrl+X cuts and empties", "[123]45", "Ctrl+X", "old", Usable, "", "123");
+        chord("Ctrl+V over a selection", "1[234]5", "Ctrl+V", "9", Usable, "195", "9");
+        chord("Ctrl+Shift+V", "1[]", "Ctrl+Shift+V", "9x", Usable, "1", "9x");
+        chord("Alt+Ctrl+X", "[123]45", "Alt+Ctrl+X", "old", Usable, "12345", "old");
+        chord("Ctrl+V unreadable", "[123]45", "Ctrl+V", "9", Unreadable, "12345", "9");
+        chord("Ctrl+X unwritable", "[123]45", "Ctrl+X", "old", Unwritable, "12345", "old");
+        chord("Shift+Insert", "1[]", "Shift+Ins", "9", Usable, "1", "9");
+        chord("Ctrl+Insert", "[123]45", "Ctrl+Ins", "old", Usable, "12345", "old");
+    }
+
+    void keys() {
+        QFETCH(QString, box);
+        QFETCH(QString, initial);
+        QFETCH(QString, typed);
+        QFETCH(QKeySequence, chord);
+        QFETCH(QStringList, steps);
+        QFETCH(QString, clipboard);
+        QFETCH(int, state);
+        QFETCH(QString, clipboardAfter);
+        WindowFixture f;
+        QVERIFY(openWindow(f));
+        // The box's own clipboard keys would reach the system clipboard, never the fake one.
+        const QString system = QStringLiteral("8");
+        QGuiApplication::clipboard()->setText(system);
+        QCOMPARE(QGuiApplication::clipboard()->text(), system);
+        f.recorders.clipboard.content = clipboard;
+        f.recorders.clipboard.readable = state != Unreadable;
+        f.recorders.clipboard.writable = state != Unwritable;
+        QLineEdit* edit = f.textBox(qPrintable(box));
+        setMarkedText(edit, initial);
+        QCOMPARE(edit->text(), steps.at(0));
+        for (int i = 0; i < typed.size(); ++i) {
+            QTest::keyClick(edit, typed.at(i).toLatin1());
+            QCOMPARE(edit->text(), steps.at(i + 1));
+        }
+        if (!chord.isEmpty())
+            QTest::keySequence(edit, chord);
+        QCOMPARE(edit->text(), steps.last());
+        QCOMPARE(f.recorders.clipboard.content, clipboardAfter);
+        QCOMPARE(QGuiApplication::clipboard()->text(), system);
+    }
+};
 
 QTEST_MAIN(tst_Editors)
 #include "tst_editors.moc"

@@ -1,61 +1,17 @@
 // The session against every way the emulated module misbehaves, for a read and a write of each
 // frame size: how the exchange ends, what stays awaited, and that the next exchange works.
-#include "core/module_session.h"
 #include "core/qt_serial_link.h"
 #include "core/serial_errors.h"
 #include "emulator/pty_host.h"
 #include "support/fault_cases.h"
+#include "support/session_log.h"
 
-#include <QMetaEnum>
-#include <QTest>
 #include <QTimer>
 
-#include <array>
 #include <memory>
 
 using namespace zentrava;
 using namespace zentrava::test;
-using V = ModuleValue;
-
-namespace {
-
-constexpr int kWaitMs = 5000;
-
-// A read finds its values held by the module; a write sends them. Two values, so the next
-// exchange shows it got its own reply.
-struct Op {
-    const char* name;
-    CommandCode code;
-    std::array<V, 2> values;
-};
-
-const Op kOps[] = {
-    {"read, 13 bytes", command::kReadChannel, {V::channel(7), V::channel(8)}},
-    {"write, 13 bytes", command::kWriteChannel, {V::channel(17), V::channel(18)}},
-    {"read, 15 bytes",
-     command::kReadFrequency,
-     {V::frequencyWord(frequencyWord(0x3a000000)), V::frequencyWord(frequencyWord(0x39000000))}},
-    {"write, 15 bytes",
-     command::kWriteFrequency,
-     {V::frequencyWord(frequencyWord(0x390aaaaa)), V::frequencyWord(frequencyWord(0x39155555))}},
-};
-
-QString accepted(CommandCode code, const V& v) {
-    const QString value = v.setting == Setting::Frequency
-                              ? QString::fromLatin1(frequencyBytes(v.frequency).toHex())
-                              : QString::number(v.number);
-    return QStringLiteral("accepted %1: %2").arg(code).arg(value);
-}
-QString rejected(CommandCode code, ModuleSession::Rejection reason) {
-    const char* key = QMetaEnum::fromType<ModuleSession::Rejection>().valueToKey(int(reason));
-    return QStringLiteral("rejected %1: %2").arg(code).arg(QLatin1String(key));
-}
-QString timedOut(CommandCode code) {
-    return QStringLiteral("timed out %1").arg(code);
-}
-const QString kDeviceLost = QStringLiteral("device lost");
-
-} // namespace
 
 class TestFaultMatrix : public QObject {
     Q_OBJECT
@@ -65,11 +21,10 @@ class TestFaultMatrix : public QObject {
     std::unique_ptr<ModuleSession> session;
     QStringList log;
 
-    int ask(const Op& op, int which) {
-        const V& value = op.values[std::size_t(which)];
+    int ask(const FaultOp& op, int which) {
         if (op.code % 2 == 1)
-            return session->request(op.code, *encodePayload(value));
-        hold(host->model().settings(), value);
+            return session->request(op.code, *encodePayload(op.value(which)));
+        op.hold(host->model().settings(), which);
         return session->request(op.code);
     }
 
@@ -83,13 +38,7 @@ private Q_SLOTS:
         QCOMPARE(link->setCommPort(1), 0);
         QCOMPARE(link->setPortOpen(true), 0);
         session = std::make_unique<ModuleSession>(*link);
-        connect(session.get(), &ModuleSession::accepted, this,
-                [this](CommandCode code, const V& value) { log << accepted(code, value); });
-        connect(session.get(), &ModuleSession::rejected, this,
-                [this](CommandCode code, auto reason) { log << rejected(code, reason); });
-        connect(session.get(), &ModuleSession::timedOut, this,
-                [this](CommandCode code) { log << timedOut(code); });
-        connect(session.get(), &ModuleSession::deviceLost, this, [this] { log << kDeviceLost; });
+        record(*session, log);
     }
 
     void cleanup() {
@@ -99,35 +48,25 @@ private Q_SLOTS:
         log.clear();
     }
 
-    void faults_data() { addFaultRows(kOps); }
+    void faults_data() { addFaultRows(); }
 
     void faults() {
         QFETCH(int, op);
         QFETCH(int, fault);
-        const Op& o = kOps[op];
+        const FaultOp& o = kFaultOps[op];
         const FaultCase& f = kFaultCases[fault];
         host->model().queueFault(f.emulatorFault());
         QCOMPARE(ask(o, 0), 0);
         QCOMPARE(session->pending(), o.code);
-        QStringList expected;
-        switch (f.ending) {
-        case Ending::Accepted:
-            expected = {accepted(o.code, o.values[0])};
-            break;
-        case Ending::Rejected:
-            expected = {rejected(o.code, f.reason)};
-            break;
-        case Ending::TimedOut:
-            expected = {timedOut(o.code)};
-            break;
-        case Ending::LateAccepted:
-            expected = {timedOut(o.code), accepted(o.code, o.values[0])};
-            break;
-        case Ending::Lost:
-            expected = {kDeviceLost};
-            break;
-        }
-        QTRY_COMPARE_WITH_TIMEOUT(log, expected, kWaitMs);
+        const QString ok = accepted(o.code, o.value(0));
+        // For each ending, in the order of Ending.
+        const QStringList endings[] = {{ok},
+                                       {rejected(o.code, f.reason)},
+                                       {timedOut(o.code)},
+                                       {timedOut(o.code), ok},
+                                       {kDeviceLost}};
+        const QStringList& expected = endings[int(f.ending)];
+        QTRY_COMPARE_WITH_TIMEOUT(log, expected, 5000);
         // Only a time-out leaves the request awaited; no reply timer is left to fire later.
         QCOMPARE(session->pending(), f.ending == Ending::TimedOut ? o.code : 0);
         QVERIFY(!session->findChild<QTimer*>()->isActive());
@@ -143,8 +82,7 @@ private Q_SLOTS:
             QTRY_COMPARE(link->inBufferCount(), int(stray.size()));
         }
         QCOMPARE(ask(o, 1), 0);
-        expected << accepted(o.code, o.values[1]);
-        QTRY_COMPARE_WITH_TIMEOUT(log, expected, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(log, expected + QStringList{accepted(o.code, o.value(1))}, 5000);
         QCOMPARE(session->pending(), 0);
     }
 };

@@ -37,13 +37,6 @@ QString mapText(const PortMap& map) {
     return entries.join(QLatin1Char(' '));
 }
 
-QString letters(char from, char to) {
-    QStringList names;
-    for (char c = from; c <= to; ++c)
-        names << QString(QLatin1Char(c));
-    return names.join(QLatin1Char(' '));
-}
-
 } // namespace
 
 class TestPortSource : public QObject {
@@ -57,32 +50,8 @@ private Q_SLOTS:
         auto row = [](const char* name, QStringList present, QStringList expected) {
             QTest::newRow(name) << present << expected;
         };
-        row("first listing counts up by device path", {"/dev/ttyUSB1 /dev/ttyACM0 /dev/ttyS0"},
-            {"COM1=/dev/ttyACM0 COM2=/dev/ttyS0 COM3=/dev/ttyUSB1"});
-        row("nothing present", {"", "b"}, {"", "COM1=b"});
-        row("a device plugged in later keeps the others where they were", {"a c", "a b c"},
-            {"COM1=a COM2=c", "COM1=a COM2=c COM3=b"});
-        row("a device removed frees its number for the next one", {"a b c", "a c", "a c d"},
-            {"COM1=a COM2=b COM3=c", "COM1=a COM3=c", "COM1=a COM2=d COM3=c"});
-        row("a device plugged back takes the lowest free number", {"a b c", "b c", "a b c"},
-            {"COM1=a COM2=b COM3=c", "COM2=b COM3=c", "COM1=a COM2=b COM3=c"});
-        row("a device plugged back after its number was taken", {"a b", "a", "a c", "a b c"},
-            {"COM1=a COM2=b", "COM1=a", "COM1=a COM2=c", "COM1=a COM2=c COM3=b"});
-        row("several new ones at once go in path order", {"m", "z m b a"},
-            {"COM1=m", "COM1=m COM2=a COM3=b COM4=z"});
+        // The window's port list follows the rest through the window (tst_port_list).
         row("the same device twice is one device", {"a a b"}, {"COM1=a COM2=b"});
-        row("beyond sixteen devices the rest wait", {letters('a', 'r')},
-            {"COM1=a COM2=b COM3=c COM4=d COM5=e COM6=f COM7=g COM8=h COM9=i COM10=j COM11=k "
-             "COM12=l COM13=m COM14=n COM15=o COM16=p"});
-        row("a waiting device takes the first number that comes free",
-            {letters('a', 'r'), letters('a', 'r').remove(QStringLiteral("e ")),
-             letters('a', 'r').remove(QStringLiteral("e ")).remove(QStringLiteral("b "))},
-            {"COM1=a COM2=b COM3=c COM4=d COM5=e COM6=f COM7=g COM8=h COM9=i COM10=j COM11=k "
-             "COM12=l COM13=m COM14=n COM15=o COM16=p",
-             "COM1=a COM2=b COM3=c COM4=d COM5=q COM6=f COM7=g COM8=h COM9=i COM10=j COM11=k "
-             "COM12=l COM13=m COM14=n COM15=o COM16=p",
-             "COM1=a COM2=r COM3=c COM4=d COM5=q COM6=f COM7=g COM8=h COM9=i COM10=j COM11=k "
-             "COM12=l COM13=m COM14=n COM15=o COM16=p"});
         row("a device given its number by the system keeps it",
             {"COM3=COM3 COM1=COM1", "COM1=COM1"}, {"COM1=COM1 COM3=COM3", "COM1=COM1"});
         row("a numbered device goes first where the system numbers one", {"a", "a COM1=COM1"},
@@ -105,19 +74,6 @@ private Q_SLOTS:
         QCOMPARE(map.device(2), QStringLiteral("b"));
         QCOMPARE(map.description(2), QStringLiteral("FT232R"));
         QVERIFY(!map.isMapped(1));
-    }
-
-    void fixedSourceKeepsTheMap() {
-        PortMap map;
-        map.set(3, QStringLiteral("/dev/x"), QStringLiteral("left"));
-        map.set(11, QStringLiteral("/dev/y"));
-        FixedPortSource source(map);
-        PortNumbering numbering;
-        const PortMap numbered = numbering.update(source.devices());
-        for (int port = 1; port <= PortMap::kPortCount; ++port) {
-            QCOMPARE(numbered.device(port), map.device(port));
-            QCOMPARE(numbered.description(port), map.description(port));
-        }
     }
 
     // Whatever comes, goes or changes in the watched directory is told once, after the burst.
@@ -177,6 +133,25 @@ private Q_SLOTS:
         SystemPortSource system;
         QVERIFY(system.isWatching());
         QVERIFY(!system.isSettling());
+    }
+
+    // The listing begun before the window exists is the one the window gets, and only once.
+    void earlyListingIsTheSystemsOwn() {
+        const auto paths = [](const QList<PortDevice>& devices) {
+            QStringList list;
+            for (const PortDevice& device : devices)
+                list << device.device + QLatin1Char('=') + device.description;
+            return list;
+        };
+        SystemPortSource source;
+        const QStringList direct = paths(source.devices());
+        if (direct.isEmpty())
+            QSKIP("this machine has no serial ports to list");
+        SystemPortSource::startEarlyListing();
+        QCOMPARE(paths(source.devices()), direct);
+        QCOMPARE(paths(source.devices()), direct);
+        SystemPortSource::startEarlyListing();
+        QCOMPARE(paths(SystemPortSource().devices()), direct);
     }
 };
 

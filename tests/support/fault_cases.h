@@ -2,6 +2,7 @@
 
 #include "core/module_session.h"
 #include "emulator/module_model.h"
+#include "support/frames.h"
 
 #include <QByteArray>
 #include <QString>
@@ -53,32 +54,48 @@ inline const FaultCase kFaultCases[] = {
     {"stray bytes between exchanges", "none", Ending::Accepted, {}, "afaf0000af00"},
 };
 
-inline FrequencyWord frequencyWord(quint32 word) {
-    return {std::uint8_t(word >> 24), std::uint8_t(word >> 16), std::uint8_t(word >> 8),
-            std::uint8_t(word)};
-}
+// A read and a write of each frame size, each asked twice: first against the fault, then to
+// show the next exchange works. A read finds its value held by the module; a write sends it,
+// and in the window the text it then shows is typed.
+struct FaultOp {
+    const char* name;
+    CommandCode code;
+    std::array<quint32, 2> values; // channels or frequency words
+    std::array<const char*, 2> shown;
 
-// Makes the emulated module hold `value`, as if it had been written.
-inline void hold(emu::ModuleSettings& settings, const ModuleValue& value) {
-    switch (value.setting) {
-    case Setting::Channel:
-        settings.channel = std::uint8_t(value.number);
-        break;
-    case Setting::Frequency:
-        settings.frequency = value.frequency;
-        break;
-    default:
-        qFatal("hold: only the channel and the frequency are used");
+    ModuleValue value(int which) const {
+        const quint32 v = values[std::size_t(which)];
+        return settingOf(code) == Setting::Channel ? ModuleValue::channel(int(v))
+                                                   : ModuleValue::frequencyWord(frequencyWord(v));
     }
-}
+    // Makes the emulated module hold the value, as if it had been written.
+    void hold(emu::ModuleSettings& settings, int which) const {
+        const ModuleValue v = value(which);
+        if (v.setting == Setting::Channel)
+            settings.channel = std::uint8_t(v.number);
+        else
+            settings.frequency = v.frequency;
+    }
+};
 
-// One row for each operation with each fault, "read channel: silent", as indices into both.
-template <typename Op, std::size_t N> void addFaultRows(const Op (&ops)[N]) {
+inline const FaultOp kFaultOps[] = {
+    {"read, 13 bytes", command::kReadChannel, {7, 8}, {"7", "8"}},
+    {"write, 13 bytes", command::kWriteChannel, {17, 18}, {"17", "18"}},
+    {"read, 15 bytes", command::kReadFrequency, {0x3a000000, 0x39000000}, {"870", "855"}},
+    {"write, 15 bytes",
+     command::kWriteFrequency,
+     {0x380eeeee, 0x39080000},
+     {"867.999973297119", "870"}},
+};
+
+// One row for each operation with each fault, "read, 13 bytes: silent", as indices into both.
+inline void addFaultRows() {
     QTest::addColumn<int>("op");
     QTest::addColumn<int>("fault");
-    for (std::size_t op = 0; op < N; ++op) {
+    for (std::size_t op = 0; op < std::size(kFaultOps); ++op) {
         for (std::size_t fault = 0; fault < std::size(kFaultCases); ++fault)
-            QTest::addRow("%s: %s", ops[op].name, kFaultCases[fault].name) << int(op) << int(fault);
+            QTest::addRow("%s: %s", kFaultOps[op].name, kFaultCases[fault].name)
+                << int(op) << int(fault);
     }
 }
 

@@ -5,6 +5,8 @@
 
 #include <QMap>
 
+#include <utility>
+
 namespace zentrava::test {
 
 // A serial link whose failures are chosen by the test: only for the codes a
@@ -14,7 +16,7 @@ class ScriptedLink final : public SerialLink {
 public:
     using SerialLink::SerialLink;
 
-    // Operation name ("setCommPort", "setSettings", "open", "output", "input", ...) -> code.
+    // Operation name ("setCommPort", "setSettings", "open", "output", "input") -> code.
     QMap<QString, int> failures;
     QList<int> openablePorts;
     QByteArray waiting;
@@ -26,71 +28,54 @@ public:
     }
 
     int setCommPort(int port) override {
-        if (int e = fail(QStringLiteral("setCommPort")))
-            return e;
-        m_port = port;
-        return 0;
+        return run("setCommPort", [&] { m_port = port; });
     }
     int commPort() const override { return m_port; }
     QString deviceName() const override { return QStringLiteral("/dev/scripted%1").arg(m_port); }
-    int setSettings(const QString& settings) override {
-        if (int e = fail(QStringLiteral("setSettings")))
-            return e;
-        m_settings = settings;
-        return 0;
+    int setSettings(const QString& text) override {
+        return run("setSettings", [&] { m_settings = text; });
     }
     QString settings() const override { return m_settings; }
     int setPortOpen(bool open) override {
-        if (!open) {
-            m_open = false;
-            return 0;
-        }
-        if (int e = fail(QStringLiteral("open")))
-            return e;
-        if (!openablePorts.contains(m_port))
+        if (open && !failures.contains(QStringLiteral("open")) && !openablePorts.contains(m_port))
             return serial_error::kPortNotAvailable;
-        m_open = true;
-        return 0;
+        return run(open ? "open" : "close", [&] { m_open = open; });
     }
     bool portOpen() const override { return m_open; }
     int setInBufferSize(int) override { return 0; }
     int inBufferSize() const override { return 1024; }
     int setInBufferCount(int) override {
-        waiting.clear();
-        return 0;
+        return run("", [&] { waiting.clear(); });
     }
     int inBufferCount() const override { return int(waiting.size()); }
     int setInputMode(int) override { return 0; }
     int setInputLen(int length) override {
-        m_inputLen = length;
-        return 0;
+        return run("", [&] { m_inputLen = length; });
     }
     int inputLen() const override { return m_inputLen; }
     int setRThreshold(int threshold) override {
-        m_threshold = threshold;
-        return 0;
+        return run("", [&] { m_threshold = threshold; });
     }
     int rThreshold() const override { return m_threshold; }
     int setSThreshold(int) override { return 0; }
     int output(const QByteArray& bytes) override {
-        if (int e = fail(QStringLiteral("output")))
-            return e;
-        if (!m_open)
+        if (!m_open && !failures.contains(QStringLiteral("output")))
             return serial_error::kPortNotOpen;
-        written += bytes;
-        return 0;
+        return run("output", [&] { written += bytes; });
     }
     int input(QByteArray& bytes) override {
-        if (int e = fail(QStringLiteral("input")))
-            return e;
-        bytes = waiting;
-        waiting.clear();
-        return 0;
+        return run("input", [&] { bytes = std::exchange(waiting, {}); });
     }
     int commEvent() const override { return m_event; }
 
 private:
-    int fail(const QString& operation) const { return failures.value(operation, 0); }
+    // The scripted failure of `operation`, or 0 once `apply` has done it.
+    template <typename F> int run(const char* operation, F apply) {
+        if (const int error = failures.value(QLatin1String(operation), 0))
+            return error;
+        apply();
+        return 0;
+    }
 
     int m_port = 1;
     QString m_settings;

@@ -8,14 +8,52 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 namespace zentrava::test {
 
-inline constexpr const char* kCommandButtons[] = {
-    "readchannel",  "writechannel",  "readid",     "writeid",     "Command1", "Command2",
-    "readdatarate", "writedatarate", "readserial", "writeserial", "Command3", "Command4"};
+// The window's words, exactly as the operator sees them.
+inline const QString kOk = QStringLiteral("Success!");
+inline const QString kFail = QStringLiteral("Fail!");
+inline const QString kTimeOut = QStringLiteral("Time out!");
+inline const QString kWaiting = QStringLiteral(".....");
+inline const QString kDeviceError = QStringLiteral("Serial device error\uFF01");
+inline const QString kInvalid = QStringLiteral("Invalid argument,please check-outs!");
+inline const QString kAlreadyOpen = QStringLiteral("Port already opened,please check-ups\uFF01");
+inline const QString kNotAvailable = QStringLiteral("Port is not available\uFF01");
+
+// Each command button, the code it sends and the controls its reply fills.
+struct CommandButton {
+    const char* name;
+    CommandCode code;
+    const char* controls;
+};
+inline constexpr CommandButton kCommandButtons[] = {
+    {"readchannel", command::kReadFrequency, "TXfrequency"},
+    {"writechannel", command::kWriteFrequency, "TXfrequency"},
+    {"readid", command::kReadId, "id"},
+    {"writeid", command::kWriteId, "id"},
+    {"Command1", command::kReadChannel, "Combo1"},
+    {"Command2", command::kWriteChannel, "Combo1"},
+    {"readdatarate", command::kReadDataRate, "datarate"},
+    {"writedatarate", command::kWriteDataRate, "datarate"},
+    {"readserial", command::kReadSerial, "sbaudrate/scheckbits"},
+    {"writeserial", command::kWriteSerial, "sbaudrate/scheckbits"},
+    {"Command3", command::kReadPower, "Combo2"},
+    {"Command4", command::kWritePower, "Combo2"},
+};
+
+inline const CommandButton& buttonFor(int code) {
+    return *std::find_if(std::begin(kCommandButtons), std::end(kCommandButtons),
+                         [&](const CommandButton& b) { return b.code == code; });
+}
+inline const CommandButton& buttonNamed(const QString& name) {
+    return *std::find_if(std::begin(kCommandButtons), std::end(kCommandButtons),
+                         [&](const CommandButton& b) { return name == QLatin1String(b.name); });
+}
 
 // The real window with the emulated module on a pseudo-terminal mapped as COM1.
 class WindowFixture {
@@ -29,7 +67,13 @@ public:
                 qFatal("no pseudo-terminal: %s", qPrintable(error));
             map.set(1, module->devicePath(), QStringLiteral("emulated KT7720"));
         }
-        form = std::make_unique<Form1>(map, recorders.services());
+        rebuild(map);
+    }
+
+    // A new window on `map`, or on `link`; the old one lets go of its port first.
+    void rebuild(const PortMap& map, std::unique_ptr<SerialLink> link = nullptr) {
+        form.reset();
+        form = std::make_unique<Form1>(map, recorders.services(), std::move(link));
     }
 
     template <typename T = QWidget> T* widget(const char* name) const {
@@ -41,6 +85,7 @@ public:
     QPushButton* button(const char* name) const { return widget<QPushButton>(name); }
     QComboBox* combo(const char* name) const { return widget<QComboBox>(name); }
     QLineEdit* textBox(const char* name) const { return widget<QLineEdit>(name); }
+    QTimer* timer2() const { return widget<QTimer>("Timer2"); }
 
     void click(const char* name) { QTest::mouseClick(button(name), Qt::LeftButton); }
 
@@ -72,13 +117,41 @@ public:
     }
 
     int enabledCommandButtons() const {
-        int count = 0;
-        for (const char* name : kCommandButtons)
-            count += button(name)->isEnabled() ? 1 : 0;
-        return count;
+        return int(
+            std::count_if(std::begin(kCommandButtons), std::end(kCommandButtons),
+                          [this](const CommandButton& b) { return button(b.name)->isEnabled(); }));
     }
 
     QString status() const { return form->panelText(2); }
+
+    // Everything an exchange leaves behind, with the texts of `controls`, in one line.
+    QString state(const QString& controls) const {
+        return QStringList{status(),
+                           boxTexts(controls),
+                           QStringLiteral("%1 buttons").arg(enabledCommandButtons()),
+                           QStringLiteral("pending %1").arg(form->pendingCommand),
+                           form->serialLink().portOpen() ? "port open" : "port closed",
+                           button("comopen")->text(),
+                           form->panelText(1),
+                           timer2()->isActive() ? "Timer2 running" : "Timer2 stopped",
+                           recorders.messages.messages.join(QLatin1Char('+'))}
+            .join(QStringLiteral(" | "));
+    }
+    // The state as it must be with `status` shown; a closed port is one that was lost or failed.
+    static QString expected(const QString& status, const QString& texts, int pending,
+                            bool open = true, const QStringList& messages = {}) {
+        const bool waiting = status == kWaiting;
+        return QStringList{status,
+                           texts,
+                           QStringLiteral("%1 buttons").arg(open && !waiting ? 12 : 0),
+                           QStringLiteral("pending %1").arg(pending),
+                           open ? "port open" : "port closed",
+                           open ? "Close" : "Open",
+                           open ? "Opened 9600,n,8,1" : "Closed 9600,n,8,1",
+                           waiting ? "Timer2 running" : "Timer2 stopped",
+                           messages.join(QLatin1Char('+'))}
+            .join(QStringLiteral(" | "));
+    }
     QByteArray wire() const { return module->received(); }
     emu::ModuleSettings& moduleSettings() { return module->model().settings(); }
     QStringList& messages() { return recorders.messages.messages; }

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "core/frequency.h"
+
+#include <QByteArray>
+
+#include <cstdint>
+
+namespace zentrava::test {
+
+inline QByteArray hex(const char* text) {
+    return QByteArray::fromHex(text);
+}
+
+// A reply as the module sends it: the check byte is the sum of the bytes before it, plus
+// `checkByteError`.
+inline QByteArray replyFrame(int code, const QByteArray& payload, int checkByteError = 0) {
+    const QByteArray bytes = hex("afaf0000af00") + char(code) + char(payload.size()) + payload;
+    std::uint8_t sum = std::uint8_t(checkByteError);
+    for (const char byte : bytes)
+        sum = std::uint8_t(sum + std::uint8_t(byte));
+    return bytes + char(sum) + hex("0d0a");
+}
+
+inline FrequencyWord frequencyWord(quint32 word) {
+    return {std::uint8_t(word >> 24), std::uint8_t(word >> 16), std::uint8_t(word >> 8),
+            std::uint8_t(word)};
+}
+
+} // namespace zentrava::test
