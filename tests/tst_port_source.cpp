@@ -145,8 +145,11 @@ private Q_SLOTS:
         };
         SystemPortSource source;
         const QStringList direct = paths(source.devices());
-        if (direct.isEmpty())
-            QSKIP("this machine has no serial ports to list");
+        if (direct.isEmpty()) {
+            // QSKIP's variadic form trips clang's pedantic warnings.
+            QTest::qSkip("this machine has no serial ports to list", __FILE__, __LINE__);
+            return;
+        }
         SystemPortSource::startEarlyListing();
         QCOMPARE(paths(source.devices()), direct);
         QCOMPARE(paths(source.devices()), direct);
