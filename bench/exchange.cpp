@@ -2,6 +2,7 @@
 // Run from an optimised build: build/release/bench/zentrava-bench-exchange [--rounds N | --smoke]
 #include "bench_stats.h"
 #include "line_module.h"
+#include "window_driver.h"
 
 #include "app/form1.h"
 #include "core/command_frame.h"
@@ -10,13 +11,10 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
-#include <QLabel>
 #include <QProcess>
-#include <QPushButton>
 #include <QStyleFactory>
 #include <QTest>
 #include <QThread>
-#include <QTimer>
 
 #include <cmath>
 #include <cstdio>
@@ -32,27 +30,12 @@ using namespace zentrava::bench;
 namespace {
 
 constexpr int kGuardMs = 2000;
-constexpr int kPaintWaitMs = 200;
 // Lets the window, the clients and the module's thread settle between rounds.
 constexpr int kRestMs = 20;
 
 double toMs(std::int64_t ns) {
     return double(ns) / 1e6;
 }
-
-[[noreturn]] void fail(const std::string& text) {
-    std::fprintf(stderr, "bench_exchange: %s\n", text.c_str());
-    std::fflush(stdout);
-    std::exit(1);
-}
-
-// Any box the window would show is a failed round here, never a wait for an operator.
-class FailingMessages final : public MessageSink {
-public:
-    void warn(QWidget*, const QString& text) override {
-        fail("the window warned: " + text.toStdString());
-    }
-};
 
 // One timed exchange. Stamps are CLOCK_MONOTONIC; the module's are taken from its own record.
 struct Round {
@@ -72,102 +55,21 @@ Round fromModule(std::int64_t startNs, std::int64_t endNs, const LineModule::Exc
     return r;
 }
 
-// The real window with COM1 on a line module, opened once and then clicked round by round.
-class WindowDriver : public QObject {
-public:
-    explicit WindowDriver(LineModule& module) : m_module(module) {
-        PortMap map;
-        map.set(1, QString::fromStdString(module.devicePath()), QStringLiteral("line module"));
-        m_window = std::make_unique<Form1>(map, UiServices{&m_messages, nullptr, nullptr});
-        // Connected after the window's own handlers, so it runs right after the reply was shown.
-        connect(&m_window->serialLink(), &SerialLink::OnComm, this, [this] {
-            if (m_waiting) {
-                m_setNs = monotonicNs();
-                m_waiting = false;
-            }
-        });
-        m_panel = m_window->findChild<QLabel*>(QStringLiteral("panel2"));
-        if (!m_panel)
-            fail("the window has no status panel");
-        m_panel->installEventFilter(this);
-        m_guardTimer.setSingleShot(true);
-        m_guardTimer.setInterval(kGuardMs);
-        connect(&m_guardTimer, &QTimer::timeout, this, [this] { m_guard = true; });
-    }
-
-    void open() {
-        m_window->show();
-        if (!QTest::qWaitForWindowExposed(m_window.get()))
-            fail("the window was never shown");
-        QTest::mouseClick(button("comopen"), Qt::LeftButton);
-        if (!m_window->serialLink().portOpen())
-            fail("the window did not open " + m_module.devicePath());
+// One Read in the window, checked against the module's own record of it.
+Round windowRound(WindowDriver& window, LineModule& module, const char* name, bool rest) {
+    const std::uint64_t served = module.served();
+    const WindowDriver::Click click = window.click(name);
+    if (!module.waitServed(served + 1, kGuardMs))
+        fail("the module has no record of the exchange");
+    Round r = fromModule(click.releaseNs, click.shownNs, module.lastExchange());
+    if (click.paintedNs != 0)
+        r.paintMs = toMs(click.paintedNs - click.releaseNs);
+    if (rest)
+        QTest::qWait(kRestMs);
+    else
         QCoreApplication::processEvents();
-    }
-
-    Round click(const char* name, bool rest) {
-        QPushButton* target = button(name);
-        if (!target->isEnabled())
-            fail(std::string(name) + " is not enabled");
-        const std::uint64_t served = m_module.served();
-        m_setNs = 0;
-        m_paintNs = 0;
-        m_waiting = true;
-        m_guard = false;
-        m_guardTimer.start();
-        // A button acts on release: the press, and Qt's repaint of the pressed button, come
-        // before it as the operator's finger goes down, and are not part of the request.
-        QTest::mousePress(target, Qt::LeftButton);
-        QCoreApplication::processEvents();
-        const std::int64_t clickNs = monotonicNs();
-        QTest::mouseRelease(target, Qt::LeftButton);
-        while (m_waiting && !m_guard)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        m_guardTimer.stop();
-        const QString shown = m_window->panelText(2);
-        if (m_waiting || shown != QLatin1String("Success!"))
-            fail(std::string(name) + ": the status shows \"" + shown.toStdString() + "\"");
-        if (!m_module.waitServed(served + 1, kGuardMs))
-            fail("the module has no record of the exchange");
-        Round r = fromModule(clickNs, m_setNs, m_module.lastExchange());
-        QElapsedTimer paintWait;
-        paintWait.start();
-        while (m_paintNs == 0 && paintWait.elapsed() < kPaintWaitMs)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-        if (m_paintNs != 0)
-            r.paintMs = toMs(m_paintNs - clickNs);
-        if (rest)
-            QTest::qWait(kRestMs);
-        else
-            QCoreApplication::processEvents();
-        return r;
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == m_panel && event->type() == QEvent::Paint && m_setNs != 0 && m_paintNs == 0)
-            m_paintNs = monotonicNs();
-        return false;
-    }
-
-private:
-    QPushButton* button(const char* name) const {
-        auto* found = m_window->findChild<QPushButton*>(QLatin1String(name));
-        if (!found)
-            fail(std::string("no button ") + name);
-        return found;
-    }
-
-    LineModule& m_module;
-    FailingMessages m_messages;
-    std::unique_ptr<Form1> m_window;
-    QLabel* m_panel = nullptr;
-    QTimer m_guardTimer;
-    bool m_waiting = false;
-    bool m_guard = false;
-    std::int64_t m_setNs = 0;
-    std::int64_t m_paintNs = 0;
-};
+    return r;
+}
 
 // A client program on its own line module, one exchange per line it is sent.
 class ClientDriver {
@@ -268,7 +170,7 @@ void runImmediate(WindowDriver& window, LineModule& windowModule, ClientDriver& 
         for (int i = 0; i < 3; ++i) {
             switch ((i + round) % 3) {
             case 0:
-                s["window"].push_back(window.click("Command1", rest));
+                s["window"].push_back(windowRound(window, windowModule, "Command1", rest));
                 break;
             case 1:
                 s["qt"].push_back(qt.exchange(rest));
@@ -319,8 +221,8 @@ void runPaced(WindowDriver& window, LineModule& windowModule,
             const int length = lengths[which % 2];
             switch (which / 2) {
             case 0:
-                s[length]["window"].push_back(
-                    window.click(length == 13 ? "Command1" : "readchannel", rest));
+                s[length]["window"].push_back(windowRound(
+                    window, windowModule, length == 13 ? "Command1" : "readchannel", rest));
                 break;
             case 1:
                 s[length]["raw"].push_back(raw[length]->exchange(rest));
@@ -419,8 +321,8 @@ int main(int argc, char* argv[]) {
                           "; reply bytes written 1.0417 ms apart on absolute deadlines, the "
                           "request's first byte read at the module counting as written");
     // A first exchange each, untimed: the first click pays for fonts, styles and page faults.
-    window.click("Command1", false);
-    window.click("readchannel", false);
+    windowRound(window, windowModule, "Command1", false);
+    windowRound(window, windowModule, "readchannel", false);
     qt[13]->exchange(false);
     raw[13]->exchange(false);
     runImmediate(window, windowModule, *qt[13], *raw[13], rounds, !isSmoke);

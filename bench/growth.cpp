@@ -2,18 +2,14 @@
 // Run from an optimised build: build/release/bench/zentrava-bench-growth [--rounds N | --smoke]
 #include "bench_stats.h"
 #include "line_module.h"
+#include "window_driver.h"
 
 #include "app/form1.h"
 #include "core/serial_link.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QElapsedTimer>
-#include <QLabel>
-#include <QPushButton>
 #include <QStyleFactory>
-#include <QTest>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -32,18 +28,10 @@ using namespace zentrava::bench;
 
 namespace {
 
-constexpr int kGuardMs = 2000;
-constexpr int kPaintWaitMs = 200;
 constexpr int kLongest = 10000;
 constexpr int kReference = 100;
 // Memory and descriptors are looked at this often within a run, outside the timed part.
 constexpr int kSampleEvery = 100;
-
-[[noreturn]] void fail(const std::string& text) {
-    std::fprintf(stderr, "bench_growth: %s\n", text.c_str());
-    std::fflush(stdout);
-    std::exit(1);
-}
 
 // Read without the heap, so looking does not move what is looked at.
 long residentKb() {
@@ -74,97 +62,12 @@ int openDescriptors() {
     return count - 1;
 }
 
-class FailingMessages final : public MessageSink {
-public:
-    void warn(QWidget*, const QString& text) override {
-        fail("the window warned: " + text.toStdString());
-    }
-};
-
-// The real window with COM1 on a line module; each read is clicked, then left to repaint.
-class WindowDriver : public QObject {
-public:
-    explicit WindowDriver(LineModule& module) : m_module(module) {
-        PortMap map;
-        map.set(1, QString::fromStdString(module.devicePath()), QStringLiteral("line module"));
-        m_window = std::make_unique<Form1>(map, UiServices{&m_messages, nullptr, nullptr});
-        // Connected after the window's own handlers, so it runs right after the reply was shown.
-        connect(&m_window->serialLink(), &SerialLink::OnComm, this, [this] {
-            if (m_waiting) {
-                m_setNs = monotonicNs();
-                m_waiting = false;
-            }
-        });
-        m_panel = m_window->findChild<QLabel*>(QStringLiteral("panel2"));
-        if (!m_panel)
-            fail("the window has no status panel");
-        m_panel->installEventFilter(this);
-        m_guardTimer.setSingleShot(true);
-        m_guardTimer.setInterval(kGuardMs);
-        connect(&m_guardTimer, &QTimer::timeout, this, [this] { m_guard = true; });
-    }
-
-    void open() {
-        m_window->show();
-        if (!QTest::qWaitForWindowExposed(m_window.get()))
-            fail("the window was never shown");
-        QTest::mouseClick(button("comopen"), Qt::LeftButton);
-        if (!m_window->serialLink().portOpen())
-            fail("the window did not open " + m_module.devicePath());
-        m_read = button("Command1");
-        QCoreApplication::processEvents();
-    }
-
-    // Milliseconds from the click to "Success!".
-    double read() {
-        m_setNs = 0;
-        m_painted = false;
-        m_waiting = true;
-        m_guard = false;
-        m_guardTimer.start();
-        const std::int64_t clickNs = monotonicNs();
-        QTest::mouseClick(m_read, Qt::LeftButton);
-        while (m_waiting && !m_guard)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        m_guardTimer.stop();
-        if (m_waiting || m_window->panelText(2) != QLatin1String("Success!"))
-            fail("the status shows \"" + m_window->panelText(2).toStdString() + "\"");
-        const double ms = double(m_setNs - clickNs) / 1e6;
-        // From rest: the reply shown and painted, and whatever it queued handled.
-        QElapsedTimer paintWait;
-        paintWait.start();
-        while (!m_painted && paintWait.elapsed() < kPaintWaitMs)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-        QCoreApplication::processEvents();
-        return ms;
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == m_panel && event->type() == QEvent::Paint && m_setNs != 0)
-            m_painted = true;
-        return false;
-    }
-
-private:
-    QPushButton* button(const char* name) const {
-        auto* found = m_window->findChild<QPushButton*>(QLatin1String(name));
-        if (!found)
-            fail(std::string("no button ") + name);
-        return found;
-    }
-
-    LineModule& m_module;
-    FailingMessages m_messages;
-    std::unique_ptr<Form1> m_window;
-    QLabel* m_panel = nullptr;
-    QPushButton* m_read = nullptr;
-    QTimer m_guardTimer;
-    bool m_waiting = false;
-    bool m_guard = false;
-    bool m_painted = false;
-    std::int64_t m_setNs = 0;
-};
+// Milliseconds from the click's release to "Success!"; the window is at rest again after it.
+double read(WindowDriver& window) {
+    const WindowDriver::Click click = window.click("Command1");
+    QCoreApplication::processEvents();
+    return double(click.shownNs - click.releaseNs) / 1e6;
+}
 
 struct Run {
     int length = 0;
@@ -233,7 +136,7 @@ int main(int argc, char* argv[]) {
 
     // Untimed: the first clicks pay for fonts, styles and page faults.
     for (int i = 0; i < (isSmoke ? 1 : 50); ++i)
-        window.read();
+        read(window);
 
     std::printf("window on %s, platform %s, module answering at once\n",
                 module.devicePath().c_str(), qPrintable(QGuiApplication::platformName()));
@@ -247,7 +150,7 @@ int main(int argc, char* argv[]) {
         run.fdStart = openDescriptors();
         for (int repeat = 0; repeat < repeats; ++repeat) {
             for (int i = 1; i <= length; ++i) {
-                times.push_back(window.read());
+                times.push_back(read(window));
                 if (i % kSampleEvery == 0) {
                     rssSamples.push_back(double(residentKb()));
                     fdSamples.push_back(double(openDescriptors()));
