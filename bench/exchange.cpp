@@ -270,10 +270,7 @@ void runPaced(WindowDriver& window, LineModule& windowModule,
 } // namespace
 
 int main(int argc, char* argv[]) {
-    // The lead's runs bring a display; without one the window still runs, just unseen.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
-        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    useOffscreenWithoutDisplay();
     QApplication app(argc, argv);
     // The look the program itself sets.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));

@@ -90,10 +90,7 @@ std::string number(double value, int decimals) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    // The lead's runs bring a display; without one the window still runs, just unseen.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
-        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    useOffscreenWithoutDisplay();
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QCommandLineParser parser;

@@ -2,6 +2,8 @@
 // the pace of a 9600 8N1 line. Used by zentrava-bench-exchange and zentrava-bench-growth.
 #include "line_module.h"
 
+#include "emulator/pty_host.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -10,10 +12,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <pty.h>
 #include <sched.h>
 #include <sys/prctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace zentrava::bench {
@@ -77,32 +77,14 @@ bool LineModule::open(std::string* error) {
         return fail("already open");
     if (::pipe2(m_wake, O_CLOEXEC) != 0)
         return fail(systemError("pipe2"));
-    int master = -1;
-    int slave = -1;
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) < 0)
-        return fail(systemError("openpty"));
-    // The clients are child processes; they must not keep our ends alive or count them.
-    ::fcntl(master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-    char name[256] = {};
-    if (::ttyname_r(slave, name, sizeof name) != 0) {
-        const std::string text = systemError("ttyname_r");
-        ::close(master);
-        ::close(slave);
-        return fail(text);
-    }
-    // Raw before any client opens it: a CR in a reply must stay a CR.
-    termios tio{};
-    if (::tcgetattr(slave, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        ::cfsetispeed(&tio, B9600);
-        ::cfsetospeed(&tio, B9600);
-        ::tcsetattr(slave, TCSANOW, &tio);
-    }
-    m_master = master;
+    emu::RawPty pty;
+    QString ptyError;
+    if (!emu::openRawPty(pty, &ptyError))
+        return fail(ptyError.toStdString());
+    m_master = pty.master;
     // Without an open slave the master polls as hung up whenever no client has the device.
-    m_heldSlave = slave;
-    m_devicePath = name;
+    m_heldSlave = pty.slave;
+    m_devicePath = pty.devicePath.toStdString();
     m_thread = std::thread([this] { run(); });
     return true;
 }

@@ -34,6 +34,12 @@ void fail(const std::string& text) {
     std::exit(1);
 }
 
+void useOffscreenWithoutDisplay() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
 WindowDriver::WindowDriver(LineModule& module)
     : m_module(module), m_messages(std::make_unique<FailingMessages>()) {
     PortMap map;

@@ -18,6 +18,10 @@ namespace zentrava::bench {
 // Ends the benchmark with a message: a round that went wrong measures nothing.
 [[noreturn]] void fail(const std::string& text);
 
+// Before the QApplication: scripts/bench.sh brings a display; without one the window still
+// runs, just unseen.
+void useOffscreenWithoutDisplay();
+
 // The real window with COM1 on a line module, opened once and then clicked button by button.
 class WindowDriver : public QObject {
 public:

@@ -31,6 +31,36 @@ void setCloseOnExec(int fd) {
 
 } // namespace
 
+bool openRawPty(RawPty& pty, QString* error) {
+    auto fail = [error](const QString& text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    int master = -1;
+    int slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) < 0)
+        return fail(systemError("openpty"));
+    char name[256] = {};
+    if (::ttyname_r(slave, name, sizeof name) != 0) {
+        const QString text = systemError("ttyname");
+        ::close(master);
+        ::close(slave);
+        return fail(text);
+    }
+    termios tio{};
+    if (::tcgetattr(slave, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        ::cfsetispeed(&tio, B9600);
+        ::cfsetospeed(&tio, B9600);
+        ::tcsetattr(slave, TCSANOW, &tio);
+    }
+    setCloseOnExec(master);
+    setCloseOnExec(slave);
+    pty = {master, slave, QString::fromLocal8Bit(name)};
+    return true;
+}
+
 PtyHost::PtyHost(QObject* parent)
     : QObject(parent), m_stepTimer(new QTimer(this)), m_retryTimer(new QTimer(this)) {
     m_stepTimer->setSingleShot(true);
@@ -56,35 +86,15 @@ bool PtyHost::open(QString* error) {
     if (m_master >= 0)
         return fail(QStringLiteral("already open"));
 
-    int master = -1;
-    int slave = -1;
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) < 0)
-        return fail(systemError("openpty"));
-
-    char name[256] = {};
-    if (::ttyname_r(slave, name, sizeof name) != 0) {
-        const QString text = systemError("ttyname");
-        ::close(master);
-        ::close(slave);
-        return fail(text);
-    }
-
-    termios tio{};
-    if (::tcgetattr(slave, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        ::cfsetispeed(&tio, B9600);
-        ::cfsetospeed(&tio, B9600);
-        ::tcsetattr(slave, TCSANOW, &tio);
-    }
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    setCloseOnExec(master);
-    setCloseOnExec(slave);
-
-    m_master = master;
+    RawPty pty;
+    if (!openRawPty(pty, error))
+        return false;
+    ::fcntl(pty.master, F_SETFL, ::fcntl(pty.master, F_GETFL) | O_NONBLOCK);
+    m_master = pty.master;
     // Without an open slave the master reads EIO and polls as hung up, which would spin the
     // notifier whenever no client has the device open.
-    m_heldSlave = slave;
-    m_devicePath = QString::fromLocal8Bit(name);
+    m_heldSlave = pty.slave;
+    m_devicePath = pty.devicePath;
 
     m_readNotifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &PtyHost::readMaster);

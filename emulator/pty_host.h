@@ -14,6 +14,16 @@ class QTimer;
 
 namespace zentrava::emu {
 
+// A pseudo-terminal already raw at 9600 baud, both ends closed on exec, so a CR in a reply
+// stays a CR and child processes do not keep the device alive.
+struct RawPty {
+    int master = -1;
+    int slave = -1;
+    QString devicePath;
+};
+// False, with both ends closed and `error` set, when no pseudo-terminal could be had.
+bool openRawPty(RawPty& pty, QString* error = nullptr);
+
 // Puts a ModuleModel behind a pseudo-terminal, so the tool opens devicePath() like a USB
 // serial adapter. Everything runs in the owner's event loop; timing faults use timers.
 class PtyHost : public QObject {
