@@ -387,10 +387,7 @@ void Form1::runStartupSequence() {
     showInitialText(datarate, QStringLiteral("9600"));
 
     // Listed only now, so a listing begun early overlaps building the controls.
-    m_portMap = m_portNumbering.update(m_portSource->devices());
-    if (auto* link = qobject_cast<QtSerialLink*>(MSComm1.get()))
-        link->setPortMap(m_portMap);
-    probePorts();
+    renumberPorts();
     applyStartupSettings();
     setPanelText(1, QStringLiteral("Closed 9600,n,8,1"));
 

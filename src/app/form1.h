@@ -102,6 +102,8 @@ private:
 
     // Port management.
     void probePorts();
+    // Numbers the devices present, hands the map to the link and probes them.
+    void renumberPorts();
     // Numbers the devices present again and probes them, keeping the entry shown.
     void refreshPortList();
     void updatePortToolTip();

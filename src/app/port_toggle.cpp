@@ -45,6 +45,13 @@ void Form1::probePorts() {
     updatePortToolTip();
 }
 
+void Form1::renumberPorts() {
+    m_portMap = m_portNumbering.update(m_portSource->devices());
+    if (auto* link = qobject_cast<QtSerialLink*>(MSComm1.get()))
+        link->setPortMap(m_portMap);
+    probePorts();
+}
+
 void Form1::refreshPortList() {
     // The open port's number and entry stay as they are until it is closed.
     if (MSComm1->portOpen()) {
@@ -53,10 +60,7 @@ void Form1::refreshPortList() {
     }
     m_portListStale = false;
     const QString shown = m_portMap.device(portNumberFromName(comport->currentText()));
-    m_portMap = m_portNumbering.update(m_portSource->devices());
-    if (auto* link = qobject_cast<QtSerialLink*>(MSComm1.get()))
-        link->setPortMap(m_portMap);
-    probePorts();
+    renumberPorts();
     for (int i = 0; i < comport->count() && !shown.isEmpty(); ++i) {
         if (m_portMap.device(portNumberFromName(comport->itemText(i))) == shown) {
             comport->setCurrentIndex(i);
