@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -47,7 +48,9 @@ void setUp(emu::PtyHost& module, const QString& text) {
             held.id = std::uint16_t(value.toUInt());
         if (key == QLatin1String("frequency")) {
             const QByteArray word = QByteArray::fromHex(value.toLatin1());
-            std::copy(word.begin(), word.end(), held.frequency.begin());
+            std::copy_n(word.begin(),
+                        std::min<std::size_t>(std::size_t(word.size()), held.frequency.size()),
+                        held.frequency.begin());
         }
         if (key == QLatin1String("fault"))
             module.model().setFault(emu::ModuleModel::parseFault(value).value());
