@@ -4,6 +4,7 @@
 #include "core/command_frame.h"
 #include "core/frequency.h"
 #include "core/number_text.h"
+#include "core/usage_error.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -23,8 +24,6 @@ using namespace zentrava;
 using namespace zentrava::emu;
 
 namespace {
-
-constexpr int kUsageError = 2;
 
 int signalPipe[2] = {-1, -1};
 
@@ -57,16 +56,14 @@ void printLine(const QString& text) {
 }
 
 void logLine(const char* direction, const QByteArray& bytes, const QString& note = {}) {
-    QString line = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) +
-                   QLatin1Char(' ') + QLatin1String(direction) + QLatin1Char(' ') + hexText(bytes);
+    QString line = frameLogLine(direction, bytes);
     if (!note.isEmpty())
         line += QStringLiteral("  (") + note + QLatin1Char(')');
     printLine(line);
 }
 
 [[noreturn]] void usageError(const QString& message) {
-    std::fprintf(stderr, "kt7720-emu: %s\nTry 'kt7720-emu --help'.\n", qPrintable(message));
-    std::exit(kUsageError);
+    std::exit(reportUsageError(message));
 }
 
 // Decimal, or hex after 0x, up to `max`.

@@ -1,5 +1,7 @@
 #include "emulator/pty_host.h"
 
+#include "core/line_settings.h"
+
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -15,8 +17,7 @@ namespace zentrava::emu {
 
 namespace {
 
-// Start, eight data bits, stop: ten bit times at 9600 baud.
-constexpr qint64 kPacedByteNs = 10 * 1000000000LL / 9600;
+constexpr qint64 kPacedByteNs = lineTimeNs(1);
 constexpr int kReadRetryMs = 100;
 constexpr int kMaxReadsPerWakeup = 16;
 

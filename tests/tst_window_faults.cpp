@@ -53,11 +53,9 @@ constexpr int kExchanges = 500;
 // signal, so a reply slower than this only becomes a late one, which is checked the same way.
 constexpr int kQuickTimeOutMs = 50;
 
-template <std::size_t N> QString listed(const std::array<std::string_view, N>& list, int index) {
-    if (index < 0 || index >= int(N))
-        return QString();
-    const std::string_view text = list[std::size_t(index)];
-    return QString::fromLatin1(text.data(), qsizetype(text.size()));
+template <typename List> QString listed(const List& list, int index) {
+    const auto entry = list.fromCode(index + list.firstCode);
+    return entry ? textOf(*entry) : QString();
 }
 
 // A payload for the setting, and the text its control shows; empty when it names nothing the

@@ -1,21 +1,15 @@
 #include "app/command_line.h"
 
+#include "core/usage_error.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
-#include <cstdio>
 #include <cstdlib>
 
 namespace zentrava {
 
 namespace {
-
-[[noreturn]] void refuse(const QString& message) {
-    const QByteArray name = QCoreApplication::applicationName().toLocal8Bit();
-    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", name.constData(), qPrintable(message),
-                 name.constData());
-    std::exit(kUsageStatus);
-}
 
 // Qt's window-system options are single-dash words (-platform, -style, -geometry); which of
 // them QApplication takes only QApplication can tell.
@@ -39,6 +33,15 @@ QString errorIn(const QCommandLineParser& parser, bool parsed, const CommandLine
 
 } // namespace
 
+void describeProgram(QCommandLineParser& parser, const char* name, const char* version,
+                     const QString& description) {
+    QCoreApplication::setApplicationName(QLatin1String(name));
+    QCoreApplication::setApplicationVersion(QLatin1String(version));
+    parser.setApplicationDescription(description);
+    parser.addHelpOption();
+    parser.addVersionOption();
+}
+
 void answerWithoutDisplay(QCommandLineParser& parser, int argc, char* argv[],
                           const CommandLineCheck& check) {
     int count = argc;
@@ -55,7 +58,7 @@ void answerWithoutDisplay(QCommandLineParser& parser, int argc, char* argv[],
         return;
     const QString error = errorIn(parser, parsed, check);
     if (!error.isEmpty())
-        refuse(error);
+        std::exit(reportUsageError(error));
 }
 
 void readCommandLine(QCommandLineParser& parser, const CommandLineCheck& check) {
@@ -65,7 +68,7 @@ void readCommandLine(QCommandLineParser& parser, const CommandLineCheck& check) 
         parser.process(QCoreApplication::arguments());
     const QString error = errorIn(parser, parsed, check);
     if (!error.isEmpty())
-        refuse(error);
+        std::exit(reportUsageError(error));
 }
 
 } // namespace zentrava

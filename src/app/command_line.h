@@ -8,15 +8,15 @@ class QCommandLineParser;
 
 namespace zentrava {
 
-// The exit status of a command line that cannot be taken, as kt7720-emu and kt7720ctl use it.
-inline constexpr int kUsageStatus = 2;
-
 // A check of the parsed values beyond what the parser knows; an error text, or empty.
 using CommandLineCheck = std::function<QString(const QCommandLineParser&)>;
 
+// The program's name and version, and `parser`'s description and help and version options.
+void describeProgram(QCommandLineParser& parser, const char* name, const char* version,
+                     const QString& description);
+
 // For the window programs, before any QApplication exists: answers --help and --version and
 // refuses a wrong command line without a display. Returns when the window should start.
-// `parser` needs the help and version options.
 void answerWithoutDisplay(QCommandLineParser& parser, int argc, char* argv[],
                           const CommandLineCheck& check = {});
 

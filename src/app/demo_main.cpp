@@ -60,28 +60,25 @@ private:
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QCoreApplication::setApplicationName(QStringLiteral("zentrava-demo"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(ZENTRAVA_VERSION));
-
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Zentrava with an emulated KT7720 module: a bench tool for trying the window, and\n"
-        "everything it shows, without a module or adapter.\n\n"
-        "Without options the module is emulated in this process on a pseudo-terminal that the\n"
-        "window lists as COM1: press Open, then Read or Write any setting.\n"
-        "With --device, COM1 is that device instead: a kt7720-emu started in another terminal\n"
-        "(give the path it prints) or a real module on a USB serial adapter."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    describeProgram(
+        parser, "zentrava-demo", ZENTRAVA_VERSION,
+        QStringLiteral(
+            "Zentrava with an emulated KT7720 module: a bench tool for trying the window, and\n"
+            "everything it shows, without a module or adapter.\n\n"
+            "Without options the module is emulated in this process on a pseudo-terminal that the\n"
+            "window lists as COM1: press Open, then Read or Write any setting.\n"
+            "With --device, COM1 is that device instead: a kt7720-emu started in another terminal\n"
+            "(give the path it prints) or a real module on a USB serial adapter."));
     const QCommandLineOption deviceOption(QStringLiteral("device"),
                                           QStringLiteral("Map COM1 to <path> instead of the "
                                                          "emulated module."),
                                           QStringLiteral("path"));
     const QCommandLineOption faultOption(
         QStringLiteral("fault"),
-        QStringLiteral("Let the emulated module misbehave (silent, delay:N, trickle:N, noise, "
-                       "long, short, wrong-code, bad-header, bad-length, bad-terminator, paced, "
-                       "vanish)."),
+        QStringLiteral("Let the emulated module misbehave: MODE or MODE:N as kt7720-emu --help "
+                       "tells (%1).")
+            .arg(emu::ModuleModel::faultNames().join(QStringLiteral(", "))),
         QStringLiteral("mode"));
     const QCommandLineOption screenshotOption(
         QStringLiteral("screenshot"),

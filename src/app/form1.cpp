@@ -37,12 +37,6 @@ constexpr int kStatusBarHeight = 255;
 constexpr int kPanelWidth = 1440;
 constexpr int kReplyTimeoutMs = 800;
 
-template <std::size_t N>
-void addItems(QComboBox* box, const std::array<std::string_view, N>& list) {
-    for (std::string_view text : list)
-        box->addItem(QString::fromLatin1(text.data(), qsizetype(text.size())));
-}
-
 template <typename T> T* placed(T* widget, const char* name, QRect geometry) {
     widget->setObjectName(QLatin1String(name));
     widget->setGeometry(geometry);
@@ -169,7 +163,7 @@ void Form1::createControls() {
     windowFont.setPointSize(8);
     setFont(windowFont);
 
-    Frame1 = makeFrame("Frame1", QStringLiteral("Usart"), twips(0, 120, 1965, 705));
+    Frame1 = makeFrame("Frame1", QStringLiteral("Usart"), twips(100, 120, 1890, 630));
     comport = makeCombo(Frame1, "comport", false, twips(960, 240, 840, 300),
                         new PortListBox(Frame1, [this] { refreshPortList(); }));
     comopen = makeButton(Frame1, "comopen", QStringLiteral("Open"), twips(120, 240, 720, 285));
@@ -195,7 +189,6 @@ void Form1::createControls() {
 
     Frame3 = makeFrame("Frame3", QStringLiteral("RF Datarate"), twips(2000, 900, 2900, 700));
     datarate = makeCombo(Frame3, "datarate", true, twips(120, 240, 735, 300));
-    datarate->setEditText(QStringLiteral("9600"));
     readdatarate =
         makeButton(Frame3, "readdatarate", QStringLiteral("Read"), twips(960, 240, 800, 300));
     writedatarate =
@@ -203,11 +196,8 @@ void Form1::createControls() {
 
     Frame6 = makeFrame("Frame6", QStringLiteral("RF_Channel"), twips(4950, 900, 2900, 735));
     Combo1 = makeCombo(Frame6, "Combo1", true, twips(120, 240, 735, 300));
-    Combo1->setEditText(QStringLiteral("0"));
     Command1 = makeButton(Frame6, "Command1", QStringLiteral("Read"), twips(960, 240, 800, 300));
     Command2 = makeButton(Frame6, "Command2", QStringLiteral("Write"), twips(1830, 240, 800, 300));
-    Command1->setEnabled(false);
-    Command2->setEnabled(false);
 
     Frame5 =
         makeFrame("Frame5", QStringLiteral("ProductID(1~65536)"), twips(2000, 1700, 2900, 700));
@@ -220,22 +210,17 @@ void Form1::createControls() {
 
     Frame8 = makeFrame("Frame8", QStringLiteral("TX_Power"), twips(4950, 1700, 2900, 700));
     Combo2 = makeCombo(Frame8, "Combo2", true, twips(120, 240, 735, 300));
-    Combo2->setEditText(QStringLiteral("127"));
     Command3 = makeButton(Frame8, "Command3", QStringLiteral("Rread"), twips(960, 240, 800, 300));
     Command4 = makeButton(Frame8, "Command4", QStringLiteral("Write"), twips(1830, 240, 800, 300));
-    Command3->setEnabled(false);
-    Command4->setEnabled(false);
 
     Frame4 = makeFrame("Frame4", QStringLiteral("Serial Port Configuration"),
                        twips(2000, 2520, 5850, 700));
     Label8 =
         placed(new QLabel(QStringLiteral("BaudRate"), Frame4), "Label8", twips(120, 250, 780, 255));
     sbaudrate = makeCombo(Frame4, "sbaudrate", true, twips(960, 250, 735, 300));
-    sbaudrate->setEditText(QStringLiteral("9600"));
     Label11 =
         placed(new QLabel(QStringLiteral("Parity"), Frame4), "Label11", twips(1680, 250, 750, 285));
     scheckbits = makeCombo(Frame4, "scheckbits", true, twips(2520, 250, 615, 300));
-    scheckbits->setEditText(QStringLiteral("n"));
     readserial =
         makeButton(Frame4, "readserial", QStringLiteral("Read"), twips(3480, 250, 800, 300));
     writeserial =
@@ -372,14 +357,13 @@ void Form1::wireEvents() {
 }
 
 void Form1::runStartupSequence() {
-    Frame1->setGeometry(twips(100, 120, 1890, 630));
-    addItems(sbaudrate, kBaudRates);
-    addItems(scheckbits, kParities);
+    sbaudrate->addItems(kBaudRates.texts());
+    scheckbits->addItems(kParities.texts());
     for (int channel = 0; channel < kChannelCount; ++channel)
         Combo1->addItem(QString::number(channel));
     for (int level = 1; level <= kPowerLevels; ++level)
         Combo2->addItem(QString::number(level));
-    addItems(datarate, kDataRates);
+    datarate->addItems(kDataRates.texts());
     showInitialText(sbaudrate, QStringLiteral("9600"));
     showInitialText(scheckbits, QStringLiteral("n"));
     showInitialText(Combo1, QStringLiteral("0"));
@@ -389,12 +373,10 @@ void Form1::runStartupSequence() {
     // Listed only now, so a listing begun early overlaps building the controls.
     renumberPorts();
     applyStartupSettings();
-    setPanelText(1, QStringLiteral("Closed 9600,n,8,1"));
-
-    for (QPushButton* button :
-         {readpowerlevel, readchannel, writechannel, readdatarate, writedatarate, writepowerlevel,
-          readid, writeid, readserial, writeserial})
-        button->setEnabled(false);
+    setPanelText(1, QStringLiteral("Closed ") + kModuleLine);
+    setCommandButtonsEnabled(false);
+    readpowerlevel->setEnabled(false);
+    writepowerlevel->setEnabled(false);
 }
 
 void Form1::Image1_Click() {

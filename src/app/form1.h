@@ -121,26 +121,15 @@ private:
     void startTransaction(CommandCode code, const QByteArray& payload = {});
     // The rest of a request once the buttons are locked (or a check came first).
     void sendCommand(CommandCode code, const QByteArray& payload);
+    void sendValue(const ModuleValue& value);
     void startReplyTimer();
     // A refused write sends nothing, yet waits out the timer like one that was sent.
     void refuseWrite();
     void noteWireTraffic(const QByteArray& reply);
-    void writeByteSetting(const QComboBox* box, CommandCode code);
+    void writeByteSetting(const QComboBox* box, ModuleValue (*make)(int));
 
-    // A value into its control; false when the control cannot show it.
-    bool showValue(const ModuleValue& value);
-    bool showSerialSettings(const ModuleValue& value);
-    bool showDataRate(const ModuleValue& value);
-    bool showChannel(const ModuleValue& value);
-    bool showProductId(const ModuleValue& value);
-    bool showPower(const ModuleValue& value);
-    bool showFrequency(const ModuleValue& value);
-
-    struct ValueView {
-        Setting setting;
-        bool (Form1::*show)(const ModuleValue&);
-    };
-    static const std::array<ValueView, 6> kValueViews;
+    // A plausible value into its control.
+    void showValue(const ModuleValue& value);
 
     std::unique_ptr<MessageSink> m_ownMessages;
     std::unique_ptr<Launcher> m_ownLauncher;

@@ -7,16 +7,14 @@
 #include <QStyleFactory>
 
 int main(int argc, char* argv[]) {
-    QCoreApplication::setApplicationName(QStringLiteral("zentrava"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(ZENTRAVA_VERSION));
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Reads and writes the settings of a KT7720 868 MHz radio module on a serial port.\n"
-        "Pick a port in the window's list (COM1 to COM16, each one of this computer's serial\n"
-        "devices), press Open, then Read or Write any setting. The window takes no options of\n"
-        "its own beyond these; Qt's usual ones (-platform, -style) still apply."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    zentrava::describeProgram(
+        parser, "zentrava", ZENTRAVA_VERSION,
+        QStringLiteral(
+            "Reads and writes the settings of a KT7720 868 MHz radio module on a serial port.\n"
+            "Pick a port in the window's list (COM1 to COM16, each one of this computer's serial\n"
+            "devices), press Open, then Read or Write any setting. The window takes no options of\n"
+            "its own beyond these; Qt's usual ones (-platform, -style) still apply."));
     zentrava::answerWithoutDisplay(parser, argc, argv);
     // Listing the ports takes as long as starting Qt; do both at once.
     zentrava::SystemPortSource::startEarlyListing();

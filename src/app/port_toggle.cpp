@@ -12,9 +12,6 @@
 namespace zentrava {
 
 namespace {
-const QString kStartupSettings = QStringLiteral("9600,n,8,1");
-const QString kOpenSettings = QStringLiteral("9600,n,8,1 ");
-
 // "COM1" .. "COM16" exactly; 0 for any other text.
 int portNumberFromName(const QString& name) {
     for (int port = 1; port <= PortMap::kPortCount; ++port) {
@@ -81,7 +78,7 @@ void Form1::updatePortToolTip() {
 
 void Form1::applyStartupSettings() {
     // Each step may fail on an odd device; start-up goes on regardless.
-    MSComm1->setSettings(kStartupSettings);
+    MSComm1->setSettings(kModuleLine);
     MSComm1->setInputMode(SerialLink::kInputBinary);
     MSComm1->setInBufferSize(1024);
     MSComm1->setInBufferCount(0);
@@ -107,7 +104,7 @@ int Form1::runCloseSteps() {
         return error;
     setComopenColor(m_buttonFace);
     comopen->setText(QStringLiteral("Open"));
-    setPanelText(1, QStringLiteral("Closed ") + kStartupSettings);
+    setPanelText(1, QStringLiteral("Closed ") + kModuleLine);
     comport->setEnabled(true);
     setCommandButtonsEnabled(false);
     // Queued: whoever closed the port still reports on the device it had.
@@ -123,12 +120,13 @@ int Form1::runOpenSteps() {
         if (const int error = MSComm1->setCommPort(port))
             return error;
     }
-    if (const int error = MSComm1->setSettings(kOpenSettings))
+    // Opening has always given the line with a trailing blank.
+    if (const int error = MSComm1->setSettings(QString(kModuleLine) + QLatin1Char(' ')))
         return error;
     if (const int error = MSComm1->setPortOpen(true))
         return error;
     m_portInUse = true;
-    setPanelText(1, QStringLiteral("Opened ") + kStartupSettings);
+    setPanelText(1, QStringLiteral("Opened ") + kModuleLine);
     comport->setEnabled(false);
     setCommandButtonsEnabled(true);
     return serial_error::kNone;

@@ -58,6 +58,11 @@ void Form1::sendCommand(CommandCode code, const QByteArray& payload) {
     startReplyTimer();
 }
 
+void Form1::sendValue(const ModuleValue& value) {
+    // Every value the editors make has its code on the wire.
+    sendCommand(writeCode(value.setting), encodePayload(value).value_or(QByteArray()));
+}
+
 void Form1::startReplyTimer() {
     // start() on a running timer restarts its interval.
     Timer2->start();
@@ -83,10 +88,11 @@ void Form1::MSComm1_OnComm(CommandCode code, const std::optional<ModuleValue>& v
         setCommandButtonsEnabled(true);
     noteWireTraffic(m_session.lastReply());
     // The code differs only when a refused ID write took the place of the request answered.
-    if (!value || code != pendingCommand || !showValue(*value)) {
+    if (!value || code != pendingCommand || !plausible(*value)) {
         setPanelText(2, QStringLiteral("Fail!"));
         return;
     }
+    showValue(*value);
     pendingCommand = 0;
     setPanelText(2, QStringLiteral("Success!"));
 }

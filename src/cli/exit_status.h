@@ -1,12 +1,14 @@
 #pragma once
 
+#include "core/usage_error.h"
+
 namespace zentrava::cli {
 
 // Ordered by severity: with several ports the largest one is the program's status.
 namespace exit_status {
 inline constexpr int kDone = 0;
 inline constexpr int kBadReply = 1;
-inline constexpr int kUsage = 2;
+inline constexpr int kUsage = kUsageStatus;
 inline constexpr int kPortFailed = 3;
 inline constexpr int kTimedOut = 4;
 } // namespace exit_status

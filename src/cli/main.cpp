@@ -4,6 +4,7 @@
 #include "cli/port_listing.h"
 #include "cli/port_runner.h"
 #include "cli/report.h"
+#include "core/usage_error.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -15,13 +16,6 @@ using namespace zentrava;
 using namespace zentrava::cli;
 
 namespace {
-
-int refuse(const QString& message, bool showHelpHint) {
-    printLine(stderr, QStringLiteral("kt7720ctl: ") + message);
-    if (showHelpHint)
-        printLine(stderr, QStringLiteral("Try 'kt7720ctl --help'."));
-    return exit_status::kUsage;
-}
 
 // Every port at once on this one event loop; results are printed in --port order once all
 // are done, so scripts see the same order each time.
@@ -60,10 +54,11 @@ int runFleet(const Options& options, const Plan& plan) {
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kt7720ctl"));
     QString error;
     const std::optional<Options> options = parseCommandLine(QCoreApplication::arguments(), error);
     if (!options)
-        return refuse(error, true);
+        return reportUsageError(error);
     switch (options->command) {
     case Command::Help:
         std::fputs(qPrintable(helpText()), stdout);
@@ -79,11 +74,12 @@ int main(int argc, char* argv[]) {
         break;
     }
     if (options->ports.isEmpty())
-        return refuse(QStringLiteral("which module? Name its serial device with --port DEVICE "
-                                     "('kt7720ctl ports' lists them)"),
-                      false);
+        return reportUsageError(
+            QStringLiteral("which module? Name its serial device with --port DEVICE "
+                           "('kt7720ctl ports' lists them)"),
+            false);
     const std::optional<Plan> plan = makePlan(*options, error);
     if (!plan)
-        return refuse(error, false);
+        return reportUsageError(error, false);
     return runFleet(*options, *plan);
 }

@@ -18,16 +18,10 @@ namespace {
 // `rule` is set to what the name takes, for the refusal.
 using Check = std::optional<ModuleValue> (*)(QStringView text, QString& rule);
 
-template <std::size_t N>
-std::optional<QString> listEntry(const std::array<std::string_view, N>& list, QStringView text,
-                                 QString& rule) {
-    QStringList entries;
-    for (std::string_view entry : list)
-        entries.append(QString::fromLatin1(entry.data(), qsizetype(entry.size())));
-    rule = QStringLiteral("one of ") + entries.join(QStringLiteral(", "));
-    if (!entries.contains(text))
-        return std::nullopt;
-    return text.toString();
+template <typename T, std::size_t N>
+std::optional<T> listEntry(const CodeList<T, N>& list, QStringView text, QString& rule) {
+    rule = QStringLiteral("one of ") + list.texts().join(QStringLiteral(", "));
+    return list.fromText(text.toString());
 }
 
 std::optional<ModuleValue> checkByte(QStringView text, QString& rule, ModuleValue (*make)(int)) {
@@ -46,10 +40,8 @@ std::optional<ModuleValue> checkPower(QStringView text, QString& rule) {
 
 std::optional<ModuleValue> checkFrequency(QStringView text, QString& rule) {
     rule = QStringLiteral("MHz from 855 to 875");
-    const std::optional<double> mhz = parseDecimal(text);
-    if (!mhz || *mhz < kMinFrequencyMhz || *mhz > kMaxFrequencyMhz)
-        return std::nullopt;
-    return ModuleValue::frequencyWord(encodeFrequency(*mhz));
+    const std::optional<FrequencyWord> word = frequencyFromText(text);
+    return word ? std::optional(ModuleValue::frequencyWord(*word)) : std::nullopt;
 }
 
 std::optional<ModuleValue> checkId(QStringView text, QString& rule) {
@@ -59,18 +51,18 @@ std::optional<ModuleValue> checkId(QStringView text, QString& rule) {
 }
 
 std::optional<ModuleValue> checkDataRate(QStringView text, QString& rule) {
-    const std::optional<QString> entry = listEntry(kDataRates, text, rule);
-    return entry ? std::optional(ModuleValue::dataRate(entry->toInt())) : std::nullopt;
+    const std::optional<int> rate = listEntry(kDataRates, text, rule);
+    return rate ? std::optional(ModuleValue::dataRate(*rate)) : std::nullopt;
 }
 
 std::optional<ModuleValue> checkBaud(QStringView text, QString& rule) {
-    const std::optional<QString> entry = listEntry(kBaudRates, text, rule);
-    return entry ? std::optional(ModuleValue::serial(entry->toInt(), '\0')) : std::nullopt;
+    const std::optional<int> baud = listEntry(kBaudRates, text, rule);
+    return baud ? std::optional(ModuleValue::serial(*baud, '\0')) : std::nullopt;
 }
 
 std::optional<ModuleValue> checkParity(QStringView text, QString& rule) {
-    const std::optional<QString> entry = listEntry(kParities, text, rule);
-    return entry ? std::optional(ModuleValue::serial(0, entry->front().toLatin1())) : std::nullopt;
+    const std::optional<char> parity = listEntry(kParities, text, rule);
+    return parity ? std::optional(ModuleValue::serial(0, *parity)) : std::nullopt;
 }
 
 struct NameRule {
@@ -249,13 +241,6 @@ std::optional<Plan> writePlan(const Options& options, QString& error) {
 std::optional<Plan> makePlan(const Options& options, QString& error) {
     return options.command == Command::Set ? writePlan(options, error)
                                            : readPlan(options.arguments, error);
-}
-
-bool shownByWindow(const ModuleValue& value) {
-    if (value.setting != Setting::Frequency)
-        return true;
-    const double mhz = value.megahertz();
-    return mhz >= kMinFrequencyMhz && mhz <= kMaxFrequencyMhz;
 }
 
 } // namespace zentrava::cli

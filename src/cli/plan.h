@@ -28,7 +28,4 @@ using Plan = std::vector<Step>;
 // which `error` then explains.
 std::optional<Plan> makePlan(const Options& options, QString& error);
 
-// The window shows no frequency outside the band; a reply claiming one is a bad reply.
-bool shownByWindow(const ModuleValue& value);
-
 } // namespace zentrava::cli

@@ -1,10 +1,9 @@
 #include "cli/port_listing.h"
 
 #include "cli/report.h"
+#include "core/port_source.h"
 
 #include <QSerialPortInfo>
-
-#include <algorithm>
 
 namespace zentrava::cli {
 
@@ -22,11 +21,7 @@ QString usbId(bool known, quint16 id) {
 } // namespace
 
 void listPorts(bool json) {
-    QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    std::sort(ports.begin(), ports.end(), [](const QSerialPortInfo& a, const QSerialPortInfo& b) {
-        return a.systemLocation() < b.systemLocation();
-    });
-    for (const QSerialPortInfo& port : ports) {
+    for (const QSerialPortInfo& port : systemSerialPorts()) {
         const QList<PortField> fields{
             {QStringLiteral("description"), port.description()},
             {QStringLiteral("manufacturer"), port.manufacturer()},

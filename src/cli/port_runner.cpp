@@ -2,8 +2,6 @@
 
 #include "core/serial_errors.h"
 
-#include <QTime>
-
 #include <algorithm>
 
 namespace zentrava::cli {
@@ -57,7 +55,7 @@ PortRunner::PortRunner(const QString& device, Plan plan, const RunSettings& sett
 
 void PortRunner::start() {
     m_link.setCommPort(1);
-    m_link.setSettings(QStringLiteral("9600,n,8,1"));
+    m_link.setSettings(kModuleLine);
     if (const int error = m_link.setPortOpen(true)) {
         fail(exit_status::kPortFailed,
              QStringLiteral("cannot open the port: ") + linkMessage(error, m_result.device));
@@ -89,13 +87,11 @@ void PortRunner::advance() {
 }
 
 void PortRunner::onAccepted(CommandCode, const ModuleValue& value) {
-    if (m_finished)
-        return;
     logFrame("received", m_session.lastReply());
     const Step& current = step();
     switch (current.kind) {
     case Step::Kind::Read:
-        if (shownByWindow(value))
+        if (plausible(value))
             m_result.fields += fieldsOf(value);
         else
             fail(exit_status::kBadReply,
@@ -126,8 +122,6 @@ void PortRunner::onAccepted(CommandCode, const ModuleValue& value) {
 }
 
 void PortRunner::onRejected(CommandCode, ModuleSession::Rejection reason) {
-    if (m_finished)
-        return;
     logFrame("received", m_session.lastReply());
     const RejectionInfo& info =
         *std::find_if(kRejections.begin(), kRejections.end(),
@@ -141,8 +135,6 @@ void PortRunner::onRejected(CommandCode, ModuleSession::Rejection reason) {
 }
 
 void PortRunner::onTimedOut() {
-    if (m_finished)
-        return;
     if (m_retriesLeft-- > 0)
         return send();
     QString message =
@@ -154,8 +146,6 @@ void PortRunner::onTimedOut() {
 }
 
 void PortRunner::onDeviceLost() {
-    if (m_finished)
-        return;
     fail(exit_status::kPortFailed,
          QStringLiteral("the port was lost (unplugged or hung up) while %1").arg(doing()));
     finish();
@@ -181,6 +171,8 @@ void PortRunner::finish() {
     if (m_finished)
         return;
     m_finished = true;
+    // Whatever the session still tells comes too late for this port's result.
+    m_session.disconnect(this);
     m_link.setPortOpen(false);
     Q_EMIT finished();
 }
@@ -188,8 +180,7 @@ void PortRunner::finish() {
 void PortRunner::logFrame(const char* direction, const QByteArray& frame) const {
     if (!m_settings.verbose)
         return;
-    QString line = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) +
-                   QLatin1Char(' ') + QLatin1String(direction) + QLatin1Char(' ') + hexText(frame);
+    QString line = frameLogLine(direction, frame);
     if (m_settings.logDevice)
         line.prepend(m_result.device + QLatin1Char(' '));
     printLine(stderr, line);

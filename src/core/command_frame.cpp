@@ -1,5 +1,7 @@
 #include "command_frame.h"
 
+#include <QTime>
+
 namespace zentrava {
 
 std::uint8_t frameChecksum(const QByteArray& frame, int payloadLength) {
@@ -8,6 +10,12 @@ std::uint8_t frameChecksum(const QByteArray& frame, int payloadLength) {
     for (int i = 0; i < end && i < frame.size(); ++i)
         sum += static_cast<std::uint8_t>(frame[i]);
     return static_cast<std::uint8_t>(sum % 256);
+}
+
+QString frameLogLine(const char* direction, const QByteArray& frame) {
+    return QStringLiteral("%1 %2 %3")
+        .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")),
+             QLatin1String(direction), hexText(frame));
 }
 
 QByteArray buildCommandFrame(CommandCode code, const QByteArray& payload) {

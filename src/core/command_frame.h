@@ -91,6 +91,9 @@ inline QString hexText(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
+// "HH:mm:ss.zzz <direction> AF AF ...": a frame as the programs log it.
+QString frameLogLine(const char* direction, const QByteArray& frame);
+
 // The request frame for a code. Missing payload bytes are zero, surplus ones are ignored.
 QByteArray buildCommandFrame(CommandCode code, const QByteArray& payload = {});
 

@@ -33,6 +33,13 @@ double decodeFrequency(const FrequencyWord& word) {
     return x * kFrequencyUnitMhz;
 }
 
+std::optional<FrequencyWord> frequencyFromText(QStringView text) {
+    const std::optional<double> mhz = parseDecimal(text);
+    if (!mhz || !inBand(*mhz))
+        return std::nullopt;
+    return encodeFrequency(*mhz);
+}
+
 QString frequencyRangeRule(const QString& text) {
     const QString fallback = QStringLiteral("868");
     if (leadingNumberValue(text) > kMaxFrequencyMhz)

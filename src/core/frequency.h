@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 namespace zentrava {
 
@@ -12,6 +13,11 @@ using FrequencyWord = std::array<std::uint8_t, 4>;
 
 inline constexpr double kMinFrequencyMhz = 855.0;
 inline constexpr double kMaxFrequencyMhz = 875.0;
+
+// The module is never tuned outside its band, nor believed to be.
+constexpr bool inBand(double mhz) {
+    return mhz >= kMinFrequencyMhz && mhz <= kMaxFrequencyMhz;
+}
 
 // The synthesizer counts 15 MHz units with a 19-bit binary fraction of a unit.
 inline constexpr double kFrequencyUnitMhz = 15.0;
@@ -29,6 +35,9 @@ inline QByteArray frequencyBytes(const FrequencyWord& word) {
 
 // Word -> MHz; the fraction field is 24 bits wide, so it may add whole units.
 double decodeFrequency(const FrequencyWord& word);
+
+// A typed MHz text as the word to send; empty when it is no number or lies outside the band.
+std::optional<FrequencyWord> frequencyFromText(QStringView text);
 
 // The frequency box's band rule: a text whose leading number lies above the band, or below it
 // once it has three characters, gives way to 868. Its own result it leaves alone.

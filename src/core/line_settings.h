@@ -3,12 +3,22 @@
 #include <QSerialPort>
 #include <QString>
 
+#include <cstdint>
 #include <optional>
 
 namespace zentrava {
 
+// The module's line; both clients open it so and never change it.
+inline constexpr QLatin1String kModuleLine("9600,n,8,1");
+inline constexpr int kModuleBaudRate = 9600;
+
+// Start, eight data bits and stop: ten bit times a byte on the module's line.
+constexpr std::int64_t lineTimeNs(int bytes) {
+    return std::int64_t(bytes) * 10 * 1000000000LL / kModuleBaudRate;
+}
+
 struct LineSettings {
-    qint32 baudRate = 9600;
+    qint32 baudRate = kModuleBaudRate;
     QSerialPort::Parity parity = QSerialPort::NoParity;
     QSerialPort::DataBits dataBits = QSerialPort::Data8;
     QSerialPort::StopBits stopBits = QSerialPort::OneStop;

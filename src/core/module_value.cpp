@@ -2,45 +2,12 @@
 
 #include "core/value_lists.h"
 
-#include <charconv>
-
 namespace zentrava {
 
 namespace {
 
 int byteAt(const QByteArray& bytes, int position) {
     return position < bytes.size() ? static_cast<unsigned char>(bytes[position]) : 0;
-}
-
-// The list's numbers count from `firstCode` on the wire.
-template <std::size_t N>
-std::optional<int> numberForCode(const std::array<std::string_view, N>& list, int code,
-                                 int firstCode) {
-    const int index = code - firstCode;
-    if (index < 0 || index >= int(N))
-        return std::nullopt;
-    int number = 0;
-    const std::string_view text = list[std::size_t(index)];
-    std::from_chars(text.data(), text.data() + text.size(), number);
-    return number;
-}
-
-template <std::size_t N>
-std::optional<std::uint8_t> codeForNumber(const std::array<std::string_view, N>& list, int number,
-                                          int firstCode) {
-    for (std::size_t i = 0; i < N; ++i) {
-        if (numberForCode(list, int(i) + firstCode, firstCode) == number)
-            return std::uint8_t(int(i) + firstCode);
-    }
-    return std::nullopt;
-}
-
-std::optional<std::uint8_t> parityCode(char parity) {
-    for (std::size_t i = 0; i < kParities.size(); ++i) {
-        if (kParities[i].front() == parity)
-            return std::uint8_t(i);
-    }
-    return std::nullopt;
 }
 
 std::optional<std::uint8_t> byteValue(int number) {
@@ -72,6 +39,10 @@ bool operator==(const ModuleValue& a, const ModuleValue& b) {
     }
 }
 
+bool plausible(const ModuleValue& value) {
+    return value.setting != Setting::Frequency || inBand(value.megahertz());
+}
+
 std::optional<ModuleValue> decodePayload(CommandCode code, const QByteArray& reply) {
     const std::optional<Setting> setting = settingOf(code);
     if (!setting)
@@ -80,13 +51,14 @@ std::optional<ModuleValue> decodePayload(CommandCode code, const QByteArray& rep
     const int second = byteAt(reply, 9);
     switch (*setting) {
     case Setting::Serial: {
-        const std::optional<int> baud = numberForCode(kBaudRates, first, 1);
-        if (!baud || second >= int(kParities.size()))
+        const std::optional<int> baud = kBaudRates.fromCode(first);
+        const std::optional<char> parity = kParities.fromCode(second);
+        if (!baud || !parity)
             return std::nullopt;
-        return ModuleValue::serial(*baud, kParities[std::size_t(second)].front());
+        return ModuleValue::serial(*baud, *parity);
     }
     case Setting::DataRate: {
-        const std::optional<int> rate = numberForCode(kDataRates, first, 1);
+        const std::optional<int> rate = kDataRates.fromCode(first);
         if (!rate)
             return std::nullopt;
         return ModuleValue::dataRate(*rate);
@@ -108,14 +80,14 @@ std::optional<ModuleValue> decodePayload(CommandCode code, const QByteArray& rep
 std::optional<QByteArray> encodePayload(const ModuleValue& value) {
     switch (value.setting) {
     case Setting::Serial: {
-        const auto baud = codeForNumber(kBaudRates, value.number, 1);
-        const auto parity = parityCode(value.parity);
+        const auto baud = kBaudRates.codeOf(value.number);
+        const auto parity = kParities.codeOf(value.parity);
         if (!baud || !parity)
             return std::nullopt;
         return payloadBytes({*baud, *parity});
     }
     case Setting::DataRate:
-        if (const auto code = codeForNumber(kDataRates, value.number, 1))
+        if (const auto code = kDataRates.codeOf(value.number))
             return payloadBytes({*code, 0});
         return std::nullopt;
     case Setting::Channel:

@@ -77,7 +77,12 @@ struct ModuleValue {
 std::optional<ModuleValue> decodePayload(CommandCode code, const QByteArray& reply);
 
 // The payload that writes `value`; empty when the value has no code on the wire (a rate,
-// parity, channel or level the module cannot be told).
+// parity, channel or level the module cannot be told). A rate or parity of 0 names no entry
+// and goes out as code 0.
 std::optional<QByteArray> encodePayload(const ModuleValue& value);
+
+// False only for a frequency outside the band, which no module holds: a reply claiming one is
+// a bad reply.
+bool plausible(const ModuleValue& value);
 
 } // namespace zentrava

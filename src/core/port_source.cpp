@@ -5,6 +5,7 @@
 #include <QSerialPortInfo>
 #include <QTimer>
 
+#include <algorithm>
 #include <future>
 #include <mutex>
 #include <optional>
@@ -15,7 +16,7 @@ namespace {
 
 QList<PortDevice> listSystemDevices() {
     QList<PortDevice> devices;
-    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    const QList<QSerialPortInfo> ports = systemSerialPorts();
 #ifdef Q_OS_WIN
     // Windows lists only the ports it knows of; COM1 to COM16 may still open (virtual ports).
     for (int port = 1; port <= PortMap::kPortCount; ++port)
@@ -41,6 +42,14 @@ std::mutex earlyListingMutex;
 std::optional<std::future<QList<PortDevice>>> earlyListing;
 
 } // namespace
+
+QList<QSerialPortInfo> systemSerialPorts() {
+    QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    std::sort(ports.begin(), ports.end(), [](const QSerialPortInfo& a, const QSerialPortInfo& b) {
+        return a.systemLocation() < b.systemLocation();
+    });
+    return ports;
+}
 
 void SystemPortSource::startEarlyListing() {
     const std::lock_guard<std::mutex> lock(earlyListingMutex);

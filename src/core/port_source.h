@@ -7,6 +7,7 @@
 #include <QString>
 
 class QFileSystemWatcher;
+class QSerialPortInfo;
 class QTimer;
 
 namespace zentrava {
@@ -18,6 +19,9 @@ struct PortDevice {
     // Windows names its ports itself (COMn keeps n); 0 where the window numbers them.
     int fixedPort = 0;
 };
+
+// The serial ports the system lists, in order of device path.
+QList<QSerialPortInfo> systemSerialPorts();
 
 // Where the window's ports come from: the devices present now, and a word when that may have
 // changed.

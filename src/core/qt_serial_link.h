@@ -49,7 +49,7 @@ private:
     QSerialPort m_port;
     int m_commPort = 1;
     LineSettings m_settings;
-    QString m_settingsText = QStringLiteral("9600,n,8,1");
+    QString m_settingsText = kModuleLine;
     int m_inBufferSize = 1024;
     int m_inputLen = 0;
     int m_rThreshold = 0;

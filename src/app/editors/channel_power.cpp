@@ -12,7 +12,7 @@ void Form1::Command1_Click() {
 }
 
 void Form1::Command2_Click() {
-    writeByteSetting(Combo1, command::kWriteChannel);
+    writeByteSetting(Combo1, &ModuleValue::channel);
 }
 
 void Form1::Command3_Click() {
@@ -20,10 +20,10 @@ void Form1::Command3_Click() {
 }
 
 void Form1::Command4_Click() {
-    writeByteSetting(Combo2, command::kWritePower);
+    writeByteSetting(Combo2, &ModuleValue::power);
 }
 
-void Form1::writeByteSetting(const QComboBox* box, CommandCode code) {
+void Form1::writeByteSetting(const QComboBox* box, ModuleValue (*make)(int)) {
     const QString text = box->currentText();
     if (text.isEmpty()) {
         refuseWrite();
@@ -31,8 +31,8 @@ void Form1::writeByteSetting(const QComboBox* box, CommandCode code) {
     }
     setCommandButtonsEnabled(false);
     // A text that makes no byte keeps the buttons locked until the time-out ends it.
-    if (const std::optional<std::uint8_t> value = byteFromText(text))
-        sendCommand(code, payloadBytes({*value, 0}));
+    if (const std::optional<std::uint8_t> byte = byteFromText(text))
+        sendValue(make(*byte));
     else
         refuseWrite();
 }

@@ -12,13 +12,14 @@ void Form1::readdatarate_Click() {
 }
 
 void Form1::writedatarate_Click() {
-    if (datarate->currentText().isEmpty()) {
+    const QString text = datarate->currentText();
+    if (text.isEmpty()) {
         refuseWrite();
         return;
     }
+    setCommandButtonsEnabled(false);
     // A text that names no rate is still sent, as code 0.
-    const std::uint8_t code = codeForText(kDataRates, datarate->currentText(), 1);
-    startTransaction(command::kWriteDataRate, payloadBytes({code, 0}));
+    sendValue(ModuleValue::dataRate(kDataRates.fromText(text).value_or(0)));
 }
 
 } // namespace zentrava

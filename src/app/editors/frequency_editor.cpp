@@ -2,7 +2,6 @@
 #include "app/form1.h"
 
 #include "core/frequency.h"
-#include "core/number_text.h"
 
 #include <QLineEdit>
 
@@ -16,12 +15,10 @@ void Form1::writechannel_Click() {
     setCommandButtonsEnabled(false);
     // The range rule lets one- and two-character texts through; the module must never be
     // tuned out of its band.
-    const std::optional<double> mhz = parseDecimal(TXfrequency->text());
-    if (!mhz || *mhz < kMinFrequencyMhz || *mhz > kMaxFrequencyMhz) {
+    if (const std::optional<FrequencyWord> word = frequencyFromText(TXfrequency->text()))
+        sendValue(ModuleValue::frequencyWord(*word));
+    else
         refuseWrite();
-        return;
-    }
-    sendCommand(command::kWriteFrequency, frequencyBytes(encodeFrequency(*mhz)));
 }
 
 void Form1::TXfrequency_Change() {

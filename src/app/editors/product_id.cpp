@@ -23,8 +23,7 @@ void Form1::writeid_Click() {
     // Locked before the check: a refused ID keeps the buttons off until the time-out.
     setCommandButtonsEnabled(false);
     if (const std::optional<std::uint16_t> value = productIdFromText(id->text())) {
-        sendCommand(command::kWriteId,
-                    payloadBytes({std::uint8_t(*value >> 8), std::uint8_t(*value)}));
+        sendValue(ModuleValue::productId(*value));
         return;
     }
     // A refused ID still stands as the command awaited, until the next request replaces it.

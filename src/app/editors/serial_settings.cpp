@@ -12,13 +12,16 @@ void Form1::readserial_Click() {
 }
 
 void Form1::writeserial_Click() {
-    if (sbaudrate->currentText().isEmpty() || scheckbits->currentText().isEmpty()) {
+    const QString baud = sbaudrate->currentText();
+    const QString parity = scheckbits->currentText();
+    if (baud.isEmpty() || parity.isEmpty()) {
         refuseWrite();
         return;
     }
-    const std::uint8_t baud = codeForText(kBaudRates, sbaudrate->currentText(), 1);
-    const std::uint8_t parity = codeForText(kParities, scheckbits->currentText(), 0);
-    startTransaction(command::kWriteSerial, payloadBytes({baud, parity}));
+    setCommandButtonsEnabled(false);
+    // Texts the lists lack are still sent, as code 0.
+    sendValue(ModuleValue::serial(kBaudRates.fromText(baud).value_or(0),
+                                  kParities.fromText(parity).value_or('\0')));
 }
 
 } // namespace zentrava

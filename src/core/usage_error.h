@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+namespace zentrava {
+
+// The exit status of a command line that cannot be taken, in every program of the tool.
+inline constexpr int kUsageStatus = 2;
+
+// "<program>: <message>" on stderr, with `helpHint` a pointer to --help after it; returns
+// kUsageStatus for the caller to exit with.
+int reportUsageError(const QString& message, bool helpHint = true);
+
+} // namespace zentrava
