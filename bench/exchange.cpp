@@ -257,7 +257,7 @@ void runPaced(WindowDriver& window, LineModule& windowModule,
         }
     }
     for (const int length : kLengths) {
-        const double wireMs = double(wireNs(2 * length)) / 1e6;
+        const double wireMs = double(lineTimeNs(2 * length)) / 1e6;
         const std::vector<double> wire(std::size_t(rounds), wireMs);
         char what[96];
         std::snprintf(what, sizeof what, "%d+%d bytes at 9600 8N1 (%s read, %.3f ms)", length,

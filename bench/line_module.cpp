@@ -1,5 +1,5 @@
 // A module for the benchmarks on a pseudo-terminal, answering from its own thread, at once or at
-// the pace of a 9600 8N1 line. Used by zentrava-bench-exchange and zentrava-bench-growth.
+// the pace of the 9600 8N1 line, for zentrava-bench-exchange.
 #include "line_module.h"
 
 #include "emulator/pty_host.h"
@@ -158,10 +158,10 @@ void LineModule::answer(const QByteArray& reply, int requestLength, std::int64_t
         done.lastReplyNs = monotonicNs();
     } else {
         // A request written slowly by its client cannot be answered before it is all in.
-        const std::int64_t start = std::max(firstByteNs + wireNs(requestLength), monotonicNs());
+        const std::int64_t start = std::max(firstByteNs + lineTimeNs(requestLength), monotonicNs());
         std::int64_t due = start;
         for (int k = 0; k < reply.size(); ++k) {
-            due = start + wireNs(k + 1);
+            due = start + lineTimeNs(k + 1);
             sleepUntil(due);
             writeAll(reply.constData() + k, 1);
         }

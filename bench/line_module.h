@@ -1,7 +1,8 @@
 // A module for the benchmarks on a pseudo-terminal, answering from its own thread, at once or at
-// the pace of a 9600 8N1 line. Used by zentrava-bench-exchange and zentrava-bench-growth.
+// the pace of the 9600 8N1 line, for zentrava-bench-exchange.
 #pragma once
 
+#include "core/line_settings.h"
 #include "emulator/module_model.h"
 
 #include <atomic>
@@ -15,11 +16,6 @@ namespace zentrava::bench {
 
 // CLOCK_MONOTONIC in nanoseconds; the clients and the harness stamp with the same clock.
 std::int64_t monotonicNs();
-
-// Ten bit times at 9600 baud for `bytes` bytes, in nanoseconds.
-constexpr std::int64_t wireNs(int bytes) {
-    return std::int64_t(bytes) * 10 * 1000000000LL / 9600;
-}
 
 // A pty never takes its time: a request arrives whole and a reply is read as soon as it is
 // written. Paced, the module makes up for both with absolute deadlines. The request counts as
