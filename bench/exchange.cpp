@@ -148,9 +148,9 @@ private:
 class ClientDriver {
 public:
     explicit ClientDriver(CommandCode code) {
-        std::string error;
+        QString error;
         if (!m_module.open(&error))
-            fail("no pseudo-terminal: " + error);
+            fail("no pseudo-terminal: " + error.toStdString());
         const QByteArray frame = buildCommandFrame(code);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(QStringLiteral(QSERIALPORT_CLIENT_PATH),
@@ -289,9 +289,9 @@ int main(int argc, char* argv[]) {
     const int rounds = std::max(1, parser.value(roundsOption).toInt());
 
     LineModule windowModule;
-    std::string error;
+    QString error;
     if (!windowModule.open(&error))
-        fail("no pseudo-terminal: " + error);
+        fail("no pseudo-terminal: " + error.toStdString());
     WindowDriver window(windowModule);
     if (parser.isSet(idleOption)) {
         std::printf("ready\n");

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
@@ -40,8 +39,16 @@ void sleepUntil(std::int64_t dueNs) {
     }
 }
 
-std::string systemError(const char* what) {
-    return std::string(what) + ": " + std::strerror(errno);
+void writeAll(int fd, const char* bytes, std::size_t length) {
+    while (length > 0) {
+        const ssize_t n = ::write(fd, bytes, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        bytes += n;
+        length -= std::size_t(n);
+    }
 }
 
 } // namespace
@@ -67,20 +74,10 @@ LineModule::~LineModule() {
     }
 }
 
-bool LineModule::open(std::string* error) {
-    auto fail = [error](const std::string& text) {
-        if (error)
-            *error = text;
-        return false;
-    };
-    if (m_master >= 0)
-        return fail("already open");
-    if (::pipe2(m_wake, O_CLOEXEC) != 0)
-        return fail(systemError("pipe2"));
+bool LineModule::open(QString* error) {
     emu::RawPty pty;
-    QString ptyError;
-    if (!emu::openRawPty(pty, &ptyError))
-        return fail(ptyError.toStdString());
+    if (m_master >= 0 || ::pipe2(m_wake, O_CLOEXEC) != 0 || !emu::openRawPty(pty, error))
+        return false;
     m_master = pty.master;
     // Without an open slave the master polls as hung up whenever no client has the device.
     m_heldSlave = pty.slave;
@@ -151,41 +148,23 @@ void LineModule::run() {
 void LineModule::answer(const QByteArray& reply, int requestLength, std::int64_t firstByteNs) {
     Exchange done;
     done.firstByteNs = firstByteNs;
-    done.requestLength = requestLength;
-    done.replyLength = int(reply.size());
     if (m_pace.load() == Pace::Immediate) {
-        writeAll(reply.constData(), std::size_t(reply.size()));
-        done.lastReplyNs = monotonicNs();
+        writeAll(m_master, reply.constData(), std::size_t(reply.size()));
     } else {
         // A request written slowly by its client cannot be answered before it is all in.
         const std::int64_t start = std::max(firstByteNs + lineTimeNs(requestLength), monotonicNs());
-        std::int64_t due = start;
         for (int k = 0; k < reply.size(); ++k) {
-            due = start + lineTimeNs(k + 1);
-            sleepUntil(due);
-            writeAll(reply.constData() + k, 1);
+            sleepUntil(start + lineTimeNs(k + 1));
+            writeAll(m_master, reply.constData() + k, 1);
         }
-        done.lastReplyNs = monotonicNs();
-        done.lateNs = done.lastReplyNs - due;
     }
+    done.lastReplyNs = monotonicNs();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         done.serial = m_last.serial + 1;
         m_last = done;
     }
     m_servedChanged.notify_all();
-}
-
-void LineModule::writeAll(const char* bytes, std::size_t length) {
-    while (length > 0) {
-        const ssize_t n = ::write(m_master, bytes, length);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        bytes += n;
-        length -= std::size_t(n);
-    }
 }
 
 } // namespace zentrava::bench

@@ -30,10 +30,6 @@ public:
         std::uint64_t serial = 0; // 1 for the first one answered
         std::int64_t firstByteNs = 0;
         std::int64_t lastReplyNs = 0;
-        // How late the last reply byte went out against its deadline (0 when not paced).
-        std::int64_t lateNs = 0;
-        int requestLength = 0;
-        int replyLength = 0;
     };
 
     LineModule();
@@ -41,8 +37,8 @@ public:
     LineModule(const LineModule&) = delete;
     LineModule& operator=(const LineModule&) = delete;
 
-    // Opens the pseudo-terminal and starts answering.
-    bool open(std::string* error);
+    // Opens the pseudo-terminal and starts answering; false with `error` set when it cannot.
+    bool open(QString* error);
     const std::string& devicePath() const { return m_devicePath; }
 
     void setPace(Pace pace) { m_pace.store(pace); }
@@ -58,7 +54,6 @@ public:
 private:
     void run();
     void answer(const QByteArray& reply, int requestLength, std::int64_t firstByteNs);
-    void writeAll(const char* bytes, std::size_t length);
 
     int m_master = -1;
     int m_heldSlave = -1;

@@ -27,7 +27,7 @@ command_line="scripts/bench.sh${1:+ $1}"
 if [[ $quick -eq 1 ]]; then
     blocks=1 runs=2 warmup=1 memory_rounds=1 fleet_runs=2 idle_pairs=1 idle_s=3 exchange_rounds=1
 else
-    blocks=3 runs=10 warmup=3 memory_rounds=10 fleet_runs=20 idle_pairs=4 idle_s=60
+    blocks=3 runs=20 warmup=3 memory_rounds=10 fleet_runs=20 idle_pairs=4 idle_s=60
     exchange_rounds=30
 fi
 
