@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QStyleFactory>
 #include <QTest>
-#include <QThread>
 
 #include <algorithm>
 #include <cstdio>

@@ -219,7 +219,7 @@ idle() {
             done >"$logs/idle-$kind-m$minute"
         done
         over "$logs/idle-zentrava-m$minute" "$logs/idle-bare-m$minute" |
-            result 4 "context switches, idle window with port open, minute $minute of counting, \
+            result 4 "idle context switches, port open, counted minute $minute, \
 vs bare window with the same clock" "<= 1.0"
         detail 4 "perf stat context-switches in minute $minute, $idle_s s: zentrava \
 $(describe 1 '' <"$logs/idle-zentrava-m$minute"), bare window with clock \
