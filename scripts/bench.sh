@@ -257,7 +257,7 @@ $(dpkg-query -W -f='GTKTerm ${Version}' gtkterm 2>/dev/null || true)"
 
 results=bench/results.md
 marker='<!-- Below this line scripts/bench.sh keeps the text as it is. -->'
-notes=$(sed -n "/^$marker\$/,\$p" "$results" 2>/dev/null || true)
+notes=$(awk -v m="$marker" '$0 == m { kept = 1 } kept' "$results" 2>/dev/null || true)
 {
     echo "# Benchmark results"
     echo
