@@ -6,8 +6,8 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-serialport-dev libgl-dev
     qt6-qpa-plugins fonts-dejavu-core
-    # The start-up benchmark watches its own X server for the first paint.
-    xvfb libxcb1-dev libxcb-damage0-dev
+    # The start-up benchmark waits on its own X server for the first mapped window.
+    xvfb libxcb1-dev
 )
 if [[ " $* " == *" --sanitizers "* ]]; then
     packages+=(clang-14 libclang-rt-14-dev)

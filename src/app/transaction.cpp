@@ -1,32 +1,12 @@
 // One command at a time: the request, the reply timer and the reply handler of the window.
 #include "app/form1.h"
 
-#include <QDateTime>
 #include <QLabel>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QTime>
 #include <QTimer>
 
 namespace zentrava {
-
-namespace {
-// Local time of day for the stamps every exchange takes twice. The zone's offset is looked up
-// once a minute, since offsets change only on whole minutes; each lookup costs a stat of the
-// zone file.
-QString timeStamp() {
-    static qint64 offsetMinute = -1;
-    static qint64 offsetMs = 0;
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (now / 60000 != offsetMinute) {
-        offsetMinute = now / 60000;
-        offsetMs = qint64(QDateTime::fromMSecsSinceEpoch(now).offsetFromUtc()) * 1000;
-    }
-    constexpr qint64 kDayMs = 24 * 60 * 60 * 1000;
-    const qint64 ofDay = ((now + offsetMs) % kDayMs + kDayMs) % kDayMs;
-    return QTime::fromMSecsSinceStartOfDay(int(ofDay)).toString(QStringLiteral("HH:mm:ss.zzz"));
-}
-} // namespace
 
 void Form1::setCommandButtonsEnabled(bool enabled) {
     // A focused button that goes off hands focus on to the next control; taken last, it does so
@@ -53,7 +33,7 @@ void Form1::sendCommand(CommandCode code, const QByteArray& payload) {
         closeAfterDeviceFailure();
         return;
     }
-    m_lastRequestTime = timeStamp();
+    m_lastRequestTime = frameTimeStamp();
     noteWireTraffic(QByteArray());
     startReplyTimer();
 }
@@ -101,7 +81,7 @@ void Form1::noteWireTraffic(const QByteArray& reply) {
     QString tip =
         QStringLiteral("%1  sent      %2").arg(m_lastRequestTime, hexText(m_session.lastRequest()));
     if (!reply.isNull())
-        tip += QStringLiteral("\n%1  received  %2").arg(timeStamp(), hexText(reply));
+        tip += QStringLiteral("\n%1  received  %2").arg(frameTimeStamp(), hexText(reply));
     m_panels[1]->setToolTip(tip);
 }
 

@@ -12,10 +12,13 @@ std::uint8_t frameChecksum(const QByteArray& frame, int payloadLength) {
     return static_cast<std::uint8_t>(sum % 256);
 }
 
+QString frameTimeStamp() {
+    return QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"));
+}
+
 QString frameLogLine(const char* direction, const QByteArray& frame) {
     return QStringLiteral("%1 %2 %3")
-        .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")),
-             QLatin1String(direction), hexText(frame));
+        .arg(frameTimeStamp(), QLatin1String(direction), hexText(frame));
 }
 
 QByteArray buildCommandFrame(CommandCode code, const QByteArray& payload) {

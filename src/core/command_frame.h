@@ -91,6 +91,9 @@ inline QString hexText(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
+// Local time of day, "HH:mm:ss.zzz", as frames are stamped in logs and the window's tooltip.
+QString frameTimeStamp();
+
 // "HH:mm:ss.zzz <direction> AF AF ...": a frame as the programs log it.
 QString frameLogLine(const char* direction, const QByteArray& frame);
 
