@@ -1,8 +1,14 @@
 // The window's port list follows the devices that come and go, through an injected source of
 // ports whose devices are pseudo-terminals that really open.
+#include "support/scripted_link.h"
 #include "support/window_fixture.h"
 
 #include <QComboBox>
+#include <QFile>
+#include <QSerialPort>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -17,6 +23,37 @@ public:
     QList<PortDevice> present;
     QList<PortDevice> devices() const override { return present; }
     void announce() { Q_EMIT changed(); }
+};
+
+// Every open of the watched devices, as the kernel sees it.
+class OpenCounter {
+public:
+    OpenCounter() : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+    ~OpenCounter() { ::close(m_fd); }
+    OpenCounter(const OpenCounter&) = delete;
+    OpenCounter& operator=(const OpenCounter&) = delete;
+
+    // Closes too: the kernel merges like events that follow each other unread.
+    void watch(const QString& path) {
+        m_paths[inotify_add_watch(m_fd, QFile::encodeName(path).constData(), IN_OPEN | IN_CLOSE)] =
+            path;
+    }
+    const std::map<QString, int>& opens() {
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = ::read(m_fd, buffer, sizeof buffer)) > 0;) {
+            const inotify_event* event = nullptr;
+            for (char* p = buffer; p < buffer + n; p += sizeof(inotify_event) + event->len) {
+                event = reinterpret_cast<const inotify_event*>(p);
+                m_opens[m_paths[event->wd]] += (event->mask & IN_OPEN) ? 1 : 0;
+            }
+        }
+        return m_opens;
+    }
+
+private:
+    int m_fd;
+    std::map<int, QString> m_paths;
+    std::map<QString, int> m_opens;
 };
 
 // Devices named by one letter each; letters follow device paths, so "a" sorts before "b".
@@ -57,7 +94,7 @@ QString listing(const QComboBox* box, const Bench& bench) {
     QStringList entries;
     for (int i = 0; i < box->count(); ++i) {
         const bool current = i == box->currentIndex();
-        const QString tip = current ? box->toolTip().section(QLatin1Char('\n'), 1)
+        const QString tip = current ? box->toolTip().section(QLatin1Char('\n'), 1, 1)
                                     : box->itemData(i, Qt::ToolTipRole).toString();
         const QString letter = bench.letterOf(tip.section(QLatin1Char(' '), 0, 0));
         entries << (current ? QStringLiteral("*") : QString()) + box->itemText(i) +
@@ -65,6 +102,13 @@ QString listing(const QComboBox* box, const Bench& bench) {
                        (tip.endsWith(QStringLiteral("adapter ") + letter)
                             ? QString()
                             : QStringLiteral("(no description)"));
+    }
+    // "[b: why]" for each device the list's tip says was left out.
+    for (const QString& line : box->toolTip().split(QLatin1Char('\n')).mid(1)) {
+        if (line.contains(QStringLiteral(": ")))
+            entries << QLatin1Char('[') + bench.letterOf(line.section(QStringLiteral(": "), 0, 0)) +
+                           QStringLiteral(": ") + line.section(QStringLiteral(": "), 1) +
+                           QLatin1Char(']');
     }
     return entries.join(QLatin1Char(' '));
 }
@@ -83,8 +127,10 @@ class TestPortList : public QObject {
 
 private Q_SLOTS:
     // Each step is "action -> the list after it". Actions: start (the devices present when the
-    // window opens), plug and unplug (the system tells), quietly plug (it does not), drop (the
-    // list drops down), select, open, close, vanish (the device fails under the open port).
+    // window opens), plug and unplug (the system tells), quietly plug (it does not), announce
+    // (the system tells, yet nothing changed), drop (the list drops down), select, open, close,
+    // vanish (the device fails under the open port), hold and release (another program opens and
+    // closes the device); "opened -> a:1" counts the opens of each device so far instead.
     void follows_data() {
         QTest::addColumn<QStringList>("steps");
         QString many = QStringLiteral("*COM1:a");
@@ -127,11 +173,30 @@ private Q_SLOTS:
                            "open -> COM1:a *COM2:b",      "vanish b -> *COM1:a",
                            "plug c -> *COM1:a COM2:c",    "select COM2 -> COM1:a *COM2:c",
                            "open -> COM1:a *COM2:c"};
+        // Each open resets many boards, and keeps other programs off the device meanwhile.
+        QTest::newRow("a device that opened is not opened again while present")
+            << QStringList{"start a b -> *COM1:a COM2:b",     "drop -> *COM1:a COM2:b",
+                           "plug c -> *COM1:a COM2:b COM3:c", "unplug a -> *COM2:b COM3:c",
+                           "announce -> *COM2:b COM3:c",      "opened -> a:1 b:1 c:1",
+                           "plug a -> COM1:a *COM2:b COM3:c", "opened -> a:2 b:1 c:1"};
+        // The holder's open is the only one until the device is free.
+        QTest::newRow("a busy device is tried again")
+            << QStringList{"start a -> *COM1:a",
+                           "hold b -> *COM1:a",
+                           "plug b -> *COM1:a [b: in use by another program]",
+                           "opened -> a:1 b:1",
+                           "release b -> *COM1:a [b: in use by another program]",
+                           "drop -> *COM1:a COM2:b",
+                           "opened -> a:1 b:2"};
     }
 
     void follows() {
         QFETCH(QStringList, steps);
         Bench bench(17);
+        OpenCounter counter;
+        for (int i = 0; i < 17; ++i)
+            counter.watch(bench.host(QChar(u'a' + i)).devicePath());
+        std::map<QChar, std::unique_ptr<QSerialPort>> held;
         WindowFixture f(false);
         f.form.reset();
         FakePorts* ports = nullptr;
@@ -160,6 +225,20 @@ private Q_SLOTS:
                         bench.host(letter[0]).vanish();
                 }
                 ports->announce();
+            } else if (verb == "hold") {
+                held[letters[0][0]] =
+                    std::make_unique<QSerialPort>(bench.host(letters[0][0]).devicePath());
+                QVERIFY(held[letters[0][0]]->open(QIODevice::ReadWrite));
+            } else if (verb == "release") {
+                held.erase(letters[0][0]);
+            } else if (verb == "announce") {
+                ports->announce();
+            } else if (verb == "opened") {
+                QStringList counts;
+                for (const auto& [path, count] : counter.opens())
+                    counts << bench.letterOf(path) + QLatin1Char(':') + QString::number(count);
+                QCOMPARE(counts.join(QLatin1Char(' ')), expected);
+                continue;
             } else if (verb == "drop") {
                 QTest::keyClick(f.combo("comport"), Qt::Key_Down, Qt::AltModifier);
                 f.combo("comport")->hidePopup();
@@ -185,6 +264,24 @@ private Q_SLOTS:
         }
         const bool vanished = steps.filter(QStringLiteral("vanish")).size() > 0;
         QCOMPARE(f.messages(), vanished ? QStringList{kDeviceError} : QStringList());
+    }
+
+    // Root may open any device, so the link refuses here what a user's system would.
+    void skippedPortsExplained() {
+        auto link = std::make_unique<ScriptedLink>();
+        link->openablePorts = {1};
+        link->openFailures = {{2, serial_error::kPermissionDenied},
+                              {3, serial_error::kPortAlreadyOpen},
+                              {4, serial_error::kOther}};
+        PortMap map;
+        for (int port = 1; port <= 4; ++port)
+            map.set(port, QStringLiteral("/dev/absent-tty%1").arg(port));
+        WindowFixture f(false);
+        f.rebuild(map, std::move(link));
+        QCOMPARE(f.combo("comport")->count(), 1);
+        QCOMPARE(f.combo("comport")->toolTip().split(QLatin1Char('\n')).mid(2),
+                 (QStringList{"/dev/absent-tty2: no permission (add yourself to the dialout group)",
+                              "/dev/absent-tty3: in use by another program"}));
     }
 };
 

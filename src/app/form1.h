@@ -10,6 +10,8 @@
 #include <QByteArray>
 #include <QColor>
 #include <QMainWindow>
+#include <QSet>
+#include <QStringList>
 
 #include <array>
 #include <memory>
@@ -102,6 +104,9 @@ private:
 
     // Port management.
     void probePorts();
+    // Keeps for the list's tip why a present device could not be listed, when the operator can
+    // do something about it.
+    void noteSkippedPort(const QString& device, int error);
     // Numbers the devices present, hands the map to the link and probes them.
     void renumberPorts();
     // Numbers the devices present again and probes them, keeping the entry shown.
@@ -141,6 +146,10 @@ private:
     bool m_portInUse = false;
     // The devices changed while the port was open; the list catches up once it is closed.
     bool m_portListStale = false;
+    // Devices the probe opened that are still present: they are listed without opening again.
+    QSet<QString> m_probedDevices;
+    // "device: why" for each present device the probe could not open.
+    QStringList m_skippedPorts;
     QString m_lastRequestTime;
 
     QTimer* Timer2 = nullptr;

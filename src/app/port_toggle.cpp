@@ -6,6 +6,7 @@
 #include "core/serial_errors.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QTimer>
 
@@ -24,15 +25,25 @@ int portNumberFromName(const QString& name) {
 
 void Form1::probePorts() {
     comport->clear();
+    m_skippedPorts.clear();
     for (int i = 1; i <= PortMap::kPortCount; ++i) {
         const int port = PortMap::kPortCount + 1 - i;
+        const QString device = m_portMap.device(port);
         MSComm1->setCommPort(port);
-        MSComm1->setPortOpen(true);
-        if (!MSComm1->portOpen())
-            continue;
-        MSComm1->setPortOpen(false);
+        // Each open raises DTR and RTS, which resets many boards, and keeps other programs off
+        // the device meanwhile: a device opens once for the list while it stays present.
+        if (device.isEmpty() || !m_probedDevices.contains(device)) {
+            const int error = MSComm1->setPortOpen(true);
+            if (!MSComm1->portOpen()) {
+                noteSkippedPort(device, error);
+                continue;
+            }
+            MSComm1->setPortOpen(false);
+            if (!device.isEmpty())
+                m_probedDevices.insert(device);
+        }
         comport->insertItem(0, QStringLiteral("COM%1").arg(port));
-        QString tip = m_portMap.device(port);
+        QString tip = device;
         if (!m_portMap.description(port).isEmpty())
             tip += QStringLiteral(" \u2014 ") + m_portMap.description(port);
         comport->setItemData(0, tip, Qt::ToolTipRole);
@@ -42,10 +53,32 @@ void Form1::probePorts() {
     updatePortToolTip();
 }
 
+void Form1::noteSkippedPort(const QString& device, int error) {
+    QString why;
+    if (error == serial_error::kPermissionDenied) {
+        const QString group = QFileInfo(device).group();
+        why = QStringLiteral("no permission (add yourself to the %1 group)")
+                  .arg(group.isEmpty() ? QStringLiteral("dialout") : group);
+    } else if (error == serial_error::kPortAlreadyOpen) {
+        why = QStringLiteral("in use by another program");
+    }
+    // Tried from 16 down, each goes first: the tip names them in port order, as the list does.
+    if (!device.isEmpty() && !why.isEmpty())
+        m_skippedPorts.prepend(device + QStringLiteral(": ") + why);
+}
+
 void Form1::renumberPorts() {
     m_portMap = m_portNumbering.update(m_portSource->devices());
     if (auto* link = qobject_cast<QtSerialLink*>(MSComm1.get()))
         link->setPortMap(m_portMap);
+    // A device that went away and comes back is probed afresh.
+    m_probedDevices.removeIf([this](const QString& device) {
+        for (int port = 1; port <= PortMap::kPortCount; ++port) {
+            if (m_portMap.device(port) == device)
+                return false;
+        }
+        return true;
+    });
     probePorts();
 }
 
@@ -73,6 +106,9 @@ void Form1::updatePortToolTip() {
     const QString device = comport->itemData(comport->currentIndex(), Qt::ToolTipRole).toString();
     if (!device.isEmpty())
         tip += QLatin1Char('\n') + device;
+    // A port that is not listed would otherwise leave the operator guessing.
+    for (const QString& skipped : m_skippedPorts)
+        tip += QLatin1Char('\n') + skipped;
     comport->setToolTip(tip);
 }
 

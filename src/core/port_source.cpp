@@ -41,6 +41,16 @@ QList<PortDevice> listSystemDevices() {
 std::mutex earlyListingMutex;
 std::optional<std::future<QList<PortDevice>>> earlyListing;
 
+// The listing begun early, the first time; a fresh one after that.
+QList<PortDevice> takeSystemDevices() {
+    std::optional<std::future<QList<PortDevice>>> early;
+    {
+        const std::lock_guard<std::mutex> lock(earlyListingMutex);
+        early.swap(earlyListing);
+    }
+    return early ? early->get() : listSystemDevices();
+}
+
 } // namespace
 
 QList<QSerialPortInfo> systemSerialPorts() {
@@ -58,13 +68,15 @@ void SystemPortSource::startEarlyListing() {
 }
 
 SystemPortSource::SystemPortSource(QObject* parent)
-    : SystemPortSource(QStringLiteral("/dev"), kSettleMs, parent) {}
+    : SystemPortSource(QStringLiteral("/dev"), kSettleMs, {}, parent) {}
 
-SystemPortSource::SystemPortSource(const QString& watchedDirectory, int settleMs, QObject* parent)
-    : PortSource(parent), m_watcher(new QFileSystemWatcher(this)), m_settle(new QTimer(this)) {
+SystemPortSource::SystemPortSource(const QString& watchedDirectory, int settleMs, Lister lister,
+                                   QObject* parent)
+    : PortSource(parent), m_lister(lister ? std::move(lister) : takeSystemDevices),
+      m_watcher(new QFileSystemWatcher(this)), m_settle(new QTimer(this)) {
     m_settle->setSingleShot(true);
     m_settle->setInterval(settleMs);
-    connect(m_settle, &QTimer::timeout, this, &PortSource::changed);
+    connect(m_settle, &QTimer::timeout, this, &SystemPortSource::compareListing);
     // Each change restarts the wait: a USB adapter brings several nodes and links at once.
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, m_settle,
             qOverload<>(&QTimer::start));
@@ -81,12 +93,14 @@ bool SystemPortSource::isSettling() const {
 }
 
 QList<PortDevice> SystemPortSource::devices() const {
-    std::optional<std::future<QList<PortDevice>>> early;
-    {
-        const std::lock_guard<std::mutex> lock(earlyListingMutex);
-        early.swap(earlyListing);
-    }
-    return early ? early->get() : listSystemDevices();
+    m_listed = m_lister();
+    return m_listed;
+}
+
+void SystemPortSource::compareListing() {
+    const QList<PortDevice> before = m_listed;
+    if (devices() != before)
+        Q_EMIT changed();
 }
 
 FixedPortSource::FixedPortSource(const PortMap& map, QObject* parent) : PortSource(parent) {

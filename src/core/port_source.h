@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class QFileSystemWatcher;
 class QSerialPortInfo;
 class QTimer;
@@ -18,6 +20,11 @@ struct PortDevice {
     QString description;
     // Windows names its ports itself (COMn keeps n); 0 where the window numbers them.
     int fixedPort = 0;
+
+    bool operator==(const PortDevice& other) const {
+        return device == other.device && description == other.description &&
+               fixedPort == other.fixedPort;
+    }
 };
 
 // The serial ports the system lists, in order of device path.
@@ -41,14 +48,18 @@ Q_SIGNALS:
 // The system's serial ports. A device node that comes or goes in the watched directory is
 // noticed through inotify, so nothing wakes up while nothing is plugged or unplugged; one
 // single-shot timer, started only by a change, lets udev finish before the ports are listed.
+// `changed` is sent only when that listing differs from the one before: most entries of /dev
+// are no serial devices at all.
 class SystemPortSource final : public PortSource {
     Q_OBJECT
 public:
     static constexpr int kSettleMs = 400;
+    using Lister = std::function<QList<PortDevice>()>;
 
     explicit SystemPortSource(QObject* parent = nullptr);
-    // Tests watch a directory of their own.
-    SystemPortSource(const QString& watchedDirectory, int settleMs, QObject* parent = nullptr);
+    // Tests watch a directory of their own and list its devices themselves.
+    SystemPortSource(const QString& watchedDirectory, int settleMs, Lister lister = {},
+                     QObject* parent = nullptr);
 
     // Lists the devices on a thread of their own, so the listing overlaps whatever the
     // program does next; the next devices() call of any source takes that list.
@@ -60,6 +71,11 @@ public:
     bool isSettling() const;
 
 private:
+    void compareListing();
+
+    Lister m_lister;
+    // What the last listing held, to tell a change of serial devices from any other in /dev.
+    mutable QList<PortDevice> m_listed;
     QFileSystemWatcher* m_watcher = nullptr;
     QTimer* m_settle = nullptr;
 };

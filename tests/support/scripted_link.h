@@ -19,6 +19,7 @@ public:
     // Operation name ("setCommPort", "setSettings", "open", "output", "input") -> code.
     QMap<QString, int> failures;
     QList<int> openablePorts;
+    QMap<int, int> openFailures; // port -> code of its refused open
     QByteArray waiting;
     QByteArray written;
 
@@ -37,6 +38,8 @@ public:
     }
     QString settings() const override { return m_settings; }
     int setPortOpen(bool open) override {
+        if (open && openFailures.contains(m_port))
+            return openFailures.value(m_port);
         if (open && !failures.contains(QStringLiteral("open")) && !openablePorts.contains(m_port))
             return serial_error::kPortNotAvailable;
         return run(open ? "open" : "close", [&] { m_open = open; });
