@@ -16,7 +16,9 @@ void describeProgram(QCommandLineParser& parser, const char* name, const char* v
                      const QString& description);
 
 // For the window programs, before any QApplication exists: answers --help and --version and
-// refuses a wrong command line without a display. Returns when the window should start.
+// refuses a wrong command line without a display. Returns when the window should start: a
+// display is named, and until readCommandLine a window system that fails to start ends the
+// program with status 1 and a plain message instead of Qt's abort.
 void answerWithoutDisplay(QCommandLineParser& parser, int argc, char* argv[],
                           const CommandLineCheck& check = {});
 
