@@ -240,6 +240,12 @@ private Q_SLOTS:
         row("vanished", {"fault:vanish"}, "--port @0 get", 3, "", "@0: the port was lost");
         row("silent", {"fault:silent"}, "--port @0 --timeout 200 get", 4, "",
             "@0: no reply within 200 ms while reading channel", {6});
+        // The session's 800 ms never fire early (tst_transaction tells why these two).
+        row("replies at 770 ms are in time", {"fault:delay:770", "fault:delay:770"},
+            "--port @0 --port @1 --timeout 800 get channel power", 0,
+            "@0 channel=0|@0 power=127|@1 channel=0|@1 power=127");
+        row("replies at 830 ms are late", {"fault:delay:830", "fault:delay:830", "fault:delay:830"},
+            "--port @0 --port @1 --port @2 --timeout 800 get id", 4, "", "no reply within 800 ms");
         row("a retry gets the answer", {"queue:silent"},
             "--port @0 --timeout 1000 --retries 1 get id", 0, "id=1", "", {10, 10});
         row("retries used up", {"fault:silent"}, "--port @0 --timeout 200 --retries 2 set id=7", 4,

@@ -216,6 +216,34 @@ private Q_SLOTS:
                                                              false, {kDeviceError}));
     }
 
+    // 800 ms and never less: a coarse timer fires up to 5 % early, and the emulator's delay is
+    // timed precisely too. 30 ms either side stays clear of a loaded machine's wake-up lag;
+    // three tries catch an early timer most times.
+    void replyTime_data() {
+        QTest::addColumn<int>("delay");
+        QTest::addColumn<QString>("atReply"); // the status when the module answers
+        QTest::newRow("reply at 770 ms") << 770 << kWaiting;
+        QTest::newRow("reply at 830 ms") << 830 << kTimeOut;
+    }
+
+    void replyTime() {
+        QFETCH(int, delay);
+        QFETCH(QString, atReply);
+        constexpr int kTries = 3;
+        w->module->model().setFault({emu::FaultKind::Delay, delay});
+        QStringList shown;
+        connect(w->module.get(), &emu::PtyHost::replySent, w->form.get(),
+                [&] { shown << w->status(); });
+        QSignalSpy timeOuts(w->timer2(), &QTimer::timeout);
+        for (int attempt = 1; attempt <= kTries; ++attempt) {
+            w->click("readid");
+            // A late reply is still taken, and shown, before the next try.
+            QTRY_VERIFY_WITH_TIMEOUT(shown.size() == attempt && w->status() == kOk, kWaitMs);
+        }
+        QCOMPARE(shown, QStringList(kTries, atReply));
+        QCOMPARE(timeOuts.count(), atReply == kTimeOut ? kTries : 0);
+    }
+
     void leftoverSpoilsOneExchangeAtMost_data() {
         QTest::addColumn<bool>("timeOutFirst");
         QTest::addColumn<QByteArray>("leftover"); // arrives after an exchange, before the next

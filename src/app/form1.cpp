@@ -35,7 +35,6 @@ constexpr int kClientWidth = 7920;
 constexpr int kClientHeight = 3495;
 constexpr int kStatusBarHeight = 255;
 constexpr int kPanelWidth = 1440;
-constexpr int kReplyTimeoutMs = 800;
 
 template <typename T> T* placed(T* widget, const char* name, QRect geometry) {
     widget->setObjectName(QLatin1String(name));
@@ -232,7 +231,7 @@ void Form1::createControls() {
 
     Timer2 = new QTimer(this);
     Timer2->setObjectName(QStringLiteral("Timer2"));
-    Timer2->setInterval(kReplyTimeoutMs);
+    ModuleSession::setUpReplyTimer(*Timer2);
 
     m_commandButtons = {readchannel,  writechannel,  readid,     writeid,     Command1, Command2,
                         readdatarate, writedatarate, readserial, writeserial, Command3, Command4};

@@ -11,10 +11,15 @@ namespace zentrava {
 ModuleSession::ModuleSession(SerialLink& link, QObject* parent)
     : QObject(parent), m_link(link), m_timer(new QTimer(this)) {
     m_timer->setSingleShot(true);
-    m_timer->setInterval(m_timeoutMs);
+    setUpReplyTimer(*m_timer, m_timeoutMs);
     connect(m_timer, &QTimer::timeout, this, &ModuleSession::onTimeout);
     connect(&m_link, &SerialLink::OnComm, this, &ModuleSession::onComm);
     connect(&m_link, &SerialLink::deviceLost, this, &ModuleSession::onDeviceLost);
+}
+
+void ModuleSession::setUpReplyTimer(QTimer& timer, int ms) {
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setInterval(ms);
 }
 
 void ModuleSession::setTimeout(int ms) {

@@ -16,6 +16,9 @@ class ModuleSession : public QObject {
     Q_OBJECT
 public:
     static constexpr int kDefaultTimeoutMs = 800;
+    // Gives `timer` the reply time, never fired early: a coarse timer may fire up to 5 % before
+    // its interval and call a reply that came in time late.
+    static void setUpReplyTimer(QTimer& timer, int ms = kDefaultTimeoutMs);
 
     enum class Rejection {
         Layout,      // header, marker, code, length or terminator wrong
