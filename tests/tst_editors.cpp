@@ -1,6 +1,7 @@
 #include "support/frames.h"
 #include "support/window_fixture.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QKeySequence>
@@ -246,6 +247,31 @@ private Q_SLOTS:
         QCOMPARE(edit->text(), steps.last());
         QCOMPARE(f.recorders.clipboard.content, clipboardAfter);
         QCOMPARE(QGuiApplication::clipboard()->text(), system);
+    }
+
+    void tabMovesOn_data() {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<bool>("back");
+        for (const char* box :
+             {"TXfrequency", "datarate", "Combo1", "id", "Combo2", "sbaudrate", "scheckbits"}) {
+            QTest::addRow("Tab from %s", box) << QString(box) << false;
+            QTest::addRow("Shift+Tab from %s", box) << QString(box) << true;
+        }
+    }
+
+    void tabMovesOn() {
+        QFETCH(QString, box);
+        QFETCH(bool, back);
+        WindowFixture f;
+        QVERIFY(openWindow(f));
+        QWidget* control = f.widget(qPrintable(box));
+        const QString text = f.boxTexts(box);
+        control->setFocus();
+        QTRY_VERIFY(control->hasFocus());
+        QTest::keyClick(QApplication::focusWidget(), back ? Qt::Key_Backtab : Qt::Key_Tab,
+                        back ? Qt::ShiftModifier : Qt::NoModifier);
+        QVERIFY(!control->hasFocus());
+        QCOMPARE(f.boxTexts(box), text);
     }
 };
 

@@ -392,6 +392,13 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     }
     if (watched == id && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
+        // Tab moves on before the key filter could discard it, while another control can take
+        // the focus; the box keeps its text either way.
+        const bool tab = (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) &&
+                         !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+        if (tab && focusNextPrevChild(key->key() == Qt::Key_Tab &&
+                                      !(key->modifiers() & Qt::ShiftModifier)))
+            return true;
         int shift = 0;
         if (key->modifiers() & Qt::ShiftModifier)
             shift |= 1;
