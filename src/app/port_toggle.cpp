@@ -72,13 +72,10 @@ void Form1::renumberPorts() {
     if (auto* link = qobject_cast<QtSerialLink*>(MSComm1.get()))
         link->setPortMap(m_portMap);
     // A device that went away and comes back is probed afresh.
-    m_probedDevices.removeIf([this](const QString& device) {
-        for (int port = 1; port <= PortMap::kPortCount; ++port) {
-            if (m_portMap.device(port) == device)
-                return false;
-        }
-        return true;
-    });
+    QSet<QString> present;
+    for (int port = 1; port <= PortMap::kPortCount; ++port)
+        present.insert(m_portMap.device(port));
+    m_probedDevices.intersect(present);
     probePorts();
 }
 
