@@ -30,8 +30,6 @@ class OpenCounter {
 public:
     OpenCounter() : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
     ~OpenCounter() { ::close(m_fd); }
-    OpenCounter(const OpenCounter&) = delete;
-    OpenCounter& operator=(const OpenCounter&) = delete;
 
     // Closes too: the kernel merges like events that follow each other unread.
     void watch(const QString& path) {
