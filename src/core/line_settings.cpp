@@ -35,6 +35,10 @@ std::optional<QSerialPort::StopBits> stopBitsFromText(const QString& text) {
 }
 } // namespace
 
+QString moduleLineFor(int baudRate, char parity) {
+    return QStringLiteral("%1,%2,8,1").arg(baudRate).arg(QLatin1Char(parity));
+}
+
 std::optional<LineSettings> parseLineSettings(const QString& text) {
     const QStringList fields = text.split(QLatin1Char(','));
     if (fields.size() != 4)

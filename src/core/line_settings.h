@@ -24,6 +24,10 @@ struct LineSettings {
     QSerialPort::StopBits stopBits = QSerialPort::OneStop;
 };
 
+// The line a module listens at once it has answered a serial write: "19200,e,8,1". Its data
+// and stop bits never change.
+QString moduleLineFor(int baudRate, char parity);
+
 // "9600,n,8,1": baud rate, parity letter, data bits, stop bits. Blanks around a field are
 // allowed, so the text the window gives when opening ("9600,n,8,1 ") reads the same.
 std::optional<LineSettings> parseLineSettings(const QString& text);

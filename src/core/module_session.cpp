@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace zentrava {
 
@@ -31,7 +32,10 @@ void ModuleSession::setTimeout(int ms) {
 
 int ModuleSession::request(CommandCode code, const QByteArray& payload) {
     const QByteArray frame = buildCommandFrame(code, payload);
+    if (isKnownCommand(m_pending))
+        ++m_owed[m_pending];
     m_pending = code;
+    m_received.clear();
     m_replyBuffer = QByteArray(frame.size() + 1, '\0');
     // Whatever is waiting now answers nothing we are about to ask: a stray byte or a reply
     // that came too late would otherwise be read as the start of this one.
@@ -56,10 +60,18 @@ void ModuleSession::onComm() {
     QByteArray input;
     const int readError = m_link.input(input);
     m_link.setRThreshold(0);
-    m_lastReply = input;
     const CommandCode code = m_pending;
-    if (!isKnownCommand(code))
+    if (!isKnownCommand(code)) {
+        m_lastReply = input;
         return;
+    }
+    input.prepend(std::exchange(m_received, {}));
+    if (const int missing = readError == 0 ? bytesStillComing(input) : 0) {
+        m_received = input;
+        m_link.setRThreshold(missing);
+        return;
+    }
+    m_lastReply = input;
     m_timer->stop();
     if (readError != 0)
         return finish(code, Rejection::ReadFailed);
@@ -78,6 +90,32 @@ void ModuleSession::onComm() {
         return finish(code, Rejection::UnknownValue);
     m_pending = 0;
     Q_EMIT accepted(code, *value);
+}
+
+int ModuleSession::bytesStillComing(QByteArray& input) {
+    bool dropped = false;
+    while (input.size() >= 8) {
+        const int code = std::uint8_t(input.at(6));
+        if (code == m_pending || !isKnownCommand(code) || m_owed[std::size_t(code)] == 0)
+            break;
+        QByteArray head = buildCommandFrame(CommandCode(code)).left(8);
+        head[5] = char(kReplyMarker);
+        if (!input.startsWith(head))
+            break;
+        const int length = frameLength(code);
+        if (input.size() < length)
+            return length - int(input.size());
+        const QByteArray late = input.left(length);
+        if (!replyLayoutValid(late, code))
+            break;
+        --m_owed[std::size_t(code)];
+        input.remove(0, length);
+        dropped = true;
+        Q_EMIT lateReplyDropped(late);
+    }
+    // The awaited reply may be right behind the late ones.
+    const int missing = frameLength(m_pending) - int(input.size());
+    return dropped && missing > 0 ? missing : 0;
 }
 
 void ModuleSession::finish(CommandCode code, Rejection reason) {

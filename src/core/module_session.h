@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QObject>
 
+#include <array>
+
 class QTimer;
 
 namespace zentrava {
@@ -39,6 +41,10 @@ public:
     // Input still waiting from before is stale and dropped; then reception is armed for the
     // reply's length, the frame written and the reply timer started. Returns 0, or the link's
     // failure code, in which case nothing is awaited.
+    // A request sent while an earlier one is still unanswered (a retry after a time-out, or
+    // anything after one) leaves that earlier reply owed: the module may still send it. When it
+    // comes it is dropped, never taken for the answer to what is asked now; a retry takes the
+    // first good reply to either send and drops its twin.
     int request(CommandCode code, const QByteArray& payload = {});
 
     // The code whose reply is awaited: set by a request, kept after a time-out (a late reply
@@ -57,12 +63,17 @@ Q_SIGNALS:
     void timedOut(zentrava::CommandCode code);
     // The link closed underneath; nothing more is awaited.
     void deviceLost();
+    // A whole reply to an earlier request came while another was awaited, and went unused.
+    void lateReplyDropped(const QByteArray& frame);
 
 private:
     void onComm();
     void onTimeout();
     void onDeviceLost();
     void finish(CommandCode code, Rejection reason);
+    // Takes whole late replies off the front of `input`; the bytes still to wait for before
+    // the rest can be judged, 0 when it is to be judged now.
+    int bytesStillComing(QByteArray& input);
 
     SerialLink& m_link;
     QTimer* m_timer = nullptr;
@@ -72,6 +83,11 @@ private:
     QByteArray m_replyBuffer;
     QByteArray m_lastRequest;
     QByteArray m_lastReply;
+    // Replies still owed, by code. A surplus only means that a stray, well-formed reply to an
+    // earlier code is dropped rather than rejected, which no awaited reply can be anyway.
+    std::array<int, 16> m_owed{};
+    // Bytes kept after a late reply, while the rest of the awaited one is still on its way.
+    QByteArray m_received;
 };
 
 } // namespace zentrava

@@ -73,17 +73,22 @@ int QtSerialLink::openPort() {
         return serial_error::kPortNotAvailable;
     QString portName = device;
 #ifdef Q_OS_UNIX
-    if (!QFileInfo::exists(device))
+    const QFileInfo info(device);
+    if (!info.exists())
         return serial_error::kPortNotAvailable;
+    if (info.isDir())
+        return serial_error::kIsDirectory;
+    if (info.isFile())
+        return serial_error::kNotSerialDevice;
     // QSerialPort reports a lock held by another program and a missing permission alike;
     // only the second one needs the user to change something.
-    const QByteArray path = QFileInfo(device).absoluteFilePath().toLocal8Bit();
+    const QByteArray path = info.absoluteFilePath().toLocal8Bit();
     if (::access(path.constData(), R_OK | W_OK) != 0 && errno == EACCES)
         return serial_error::kPermissionDenied;
     // The lock that keeps a second program off the device is named after the path it is opened
     // by, and root is kept off by nothing else: an alias (/dev/serial/by-id/...) must take the
     // device's own lock.
-    portName = QFileInfo(device).canonicalFilePath();
+    portName = info.canonicalFilePath();
 #endif
     m_port.setPortName(portName);
     m_port.setBaudRate(m_settings.baudRate);
@@ -101,7 +106,9 @@ int QtSerialLink::openPort() {
         case QSerialPort::OpenError:
             return serial_error::kPortAlreadyOpen;
         case QSerialPort::UnsupportedOperationError:
-            return serial_error::kInvalidBaudRate;
+            // A character device that takes no terminal settings at all (/dev/null): every
+            // serial device takes the line's standard rates.
+            return serial_error::kNotSerialDevice;
         default:
             return serial_error::kOther;
         }

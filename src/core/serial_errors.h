@@ -15,6 +15,9 @@ inline constexpr int kPortNotOpen = 8012;
 inline constexpr int kDeviceError = 8020;
 // Our own: the user may not open the device (Unix permissions).
 inline constexpr int kPermissionDenied = 8090;
+// Our own: the device is no terminal (a regular file, /dev/null), or a directory.
+inline constexpr int kNotSerialDevice = 8091;
+inline constexpr int kIsDirectory = 8092;
 // Anything the operator cannot act upon; reported nowhere.
 inline constexpr int kOther = 8099;
 } // namespace serial_error

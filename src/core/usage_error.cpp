@@ -6,6 +6,15 @@
 
 namespace zentrava {
 
+QString shortened(const QString& text) {
+    constexpr qsizetype kShown = 40;
+    if (text.size() <= kShown)
+        return text;
+    // Never half a surrogate pair.
+    const qsizetype cut = text.at(kShown - 1).isHighSurrogate() ? kShown - 1 : kShown;
+    return text.left(cut) + QChar(0x2026);
+}
+
 int reportUsageError(const QString& message, bool helpHint) {
     const QString name = QCoreApplication::applicationName();
     QString text = QStringLiteral("%1: %2\n").arg(name, message);
