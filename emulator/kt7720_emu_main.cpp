@@ -4,11 +4,11 @@
 #include "core/command_frame.h"
 #include "core/frequency.h"
 #include "core/number_text.h"
+#include "core/signal_watch.h"
 #include "core/usage_error.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <QTime>
 
 #include <cerrno>
@@ -16,43 +16,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <optional>
-#include <unistd.h>
 
 using namespace zentrava;
 using namespace zentrava::emu;
 
 namespace {
 
-int signalPipe[2] = {-1, -1};
-
-// Only async-signal-safe calls here; the event loop picks the byte up.
-void onSignal(int) {
-    const int savedErrno = errno;
-    const char byte = 1;
-    if (::write(signalPipe[1], &byte, 1) < 0) {
-        // Pipe full: a quit is already on its way.
-    }
-    errno = savedErrno;
-}
-
-bool installSignalHandlers() {
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGINT, &action, nullptr) == 0 &&
-           ::sigaction(SIGTERM, &action, nullptr) == 0;
-}
-
 // Line by line and flushed, so a script reading the pipe sees the device path at once.
 void printLine(const QString& text) {
     const QByteArray bytes = text.toLocal8Bit() + '\n';
     std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
     std::fflush(stdout);
+}
+
+QString stamped(const QString& event) {
+    return QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz ")) + event;
 }
 
 void logLine(const char* direction, const QByteArray& bytes, const QString& note = {}) {
@@ -115,7 +94,13 @@ QString description() {
         "the tool are kept the same way. Numbers may be decimal or 0x hex.\n\n"
         "Initial values: ");
     text += describe(ModuleSettings{});
-    text += QStringLiteral(".\n\nFault modes for --fault (applied to every reply):\n");
+    text += QStringLiteral(
+        ".\n\nA fixture on a production line: SIGUSR1 puts a fresh module with the settings "
+        "given here on the line, SIGUSR2 takes it off (it is then silent); --empty starts with "
+        "none. A module listens at 9600,n until it answers a serial write, then at the baud "
+        "rate written: requests sent at another one go unanswered. (A pseudo-terminal keeps "
+        "no parity, so that cannot be checked.)");
+    text += QStringLiteral("\n\nFault modes for --fault (applied to every reply):\n");
     for (const FaultInfo& info : kFaultTable) {
         QString name = QString::fromLatin1(info.name.data(), qsizetype(info.name.size()));
         if (info.defaultParam > 0)
@@ -167,8 +152,11 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption frequencyWordOption(
         QStringLiteral("frequency-word"), QStringLiteral("TX frequency word as 8 hex digits."),
         QStringLiteral("HEX8"));
-    parser.addOptions({faultOption, channelOption, powerOption, dataRateOption, baudOption,
-                       parityOption, idOption, frequencyOption, frequencyWordOption});
+    const QCommandLineOption emptyOption(
+        QStringLiteral("empty"),
+        QStringLiteral("Start with no module on the line, until SIGUSR1 puts one on."));
+    parser.addOptions({emptyOption, faultOption, channelOption, powerOption, dataRateOption,
+                       baudOption, parityOption, idOption, frequencyOption, frequencyWordOption});
 
     if (!parser.parse(QCoreApplication::arguments()))
         usageError(parser.errorText());
@@ -233,18 +221,26 @@ int main(int argc, char* argv[]) {
         host.model().setFault(*fault);
     }
 
-    if (!installSignalHandlers()) {
+    SignalWatch signalWatch;
+    if (!signalWatch.watch({SIGINT, SIGTERM, SIGUSR1, SIGUSR2})) {
         std::fprintf(stderr, "kt7720-emu: cannot install signal handlers: %s\n",
                      std::strerror(errno));
         return 1;
     }
-    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
-        char drain[16];
-        while (::read(signalPipe[0], drain, sizeof drain) > 0) {
+    const ModuleSettings fresh = settings;
+    QObject::connect(&signalWatch, &SignalWatch::received, &app, [&host, &fresh](int number) {
+        if (number == SIGUSR1) {
+            host.putOn(fresh);
+            printLine(stamped(QStringLiteral("a fresh module put on")));
+        } else if (number == SIGUSR2) {
+            host.takeOff();
+            printLine(stamped(QStringLiteral("the module taken off")));
+        } else {
+            QCoreApplication::quit();
         }
-        QCoreApplication::quit();
     });
+    if (parser.isSet(emptyOption))
+        host.takeOff();
 
     QString error;
     if (!host.open(&error)) {
@@ -253,7 +249,8 @@ int main(int argc, char* argv[]) {
     }
     printLine(host.devicePath());
     printLine(QStringLiteral("# ") + describe(settings) + QStringLiteral(", fault ") +
-              faultText(host.model().fault()));
+              faultText(host.model().fault()) +
+              (host.model().present() ? QString() : QStringLiteral(", no module on yet")));
 
     QObject::connect(&host, &PtyHost::requestReceived, &app,
                      [](const QByteArray& frame) { logLine("<-", frame); });
@@ -262,9 +259,11 @@ int main(int argc, char* argv[]) {
     QObject::connect(&host, &PtyHost::bytesDiscarded, &app, [](const QByteArray& bytes) {
         logLine("<-", bytes, QStringLiteral("not a request, ignored"));
     });
+    QObject::connect(&host, &PtyHost::misheard, &app, [](const QByteArray& bytes) {
+        logLine("<-", bytes, QStringLiteral("at another baud rate than the module's, ignored"));
+    });
     QObject::connect(&host, &PtyHost::vanished, &app, [] {
-        printLine(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) +
-                  QStringLiteral(" device closed (vanish)"));
+        printLine(stamped(QStringLiteral("device closed (vanish)")));
         QCoreApplication::quit();
     });
 

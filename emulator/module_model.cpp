@@ -103,6 +103,8 @@ QString faultText(const Fault& fault) {
 }
 
 std::vector<Reply> ModuleModel::feed(const QByteArray& bytes) {
+    if (!m_present)
+        return {};
     m_buffer.append(bytes);
     std::vector<Reply> replies;
     while (!m_buffer.isEmpty()) {
@@ -120,6 +122,17 @@ std::vector<Reply> ModuleModel::feed(const QByteArray& bytes) {
         m_buffer.remove(0, length);
     }
     return replies;
+}
+
+void ModuleModel::takeOff() {
+    m_present = false;
+    m_buffer.clear();
+}
+
+void ModuleModel::putOn(const ModuleSettings& fresh) {
+    m_settings = fresh;
+    m_line = freshLine();
+    m_present = true;
 }
 
 QByteArray ModuleModel::takeDiscarded() {
@@ -141,6 +154,11 @@ Reply ModuleModel::answer(const QByteArray& request) {
     bytes.append(char(frameChecksum(bytes, n)));
     bytes.append(char(kCarriageReturn));
     bytes.append(char(kLineFeed));
+    // The answer still goes out at the old line; whatever comes next is heard at the new one.
+    if (code == command::kWriteSerial) {
+        if (const std::optional<ModuleValue> line = decodePayload(CommandCode(code), bytes))
+            m_line = *line;
+    }
 
     Fault fault = m_standingFault;
     if (!m_queuedFaults.empty()) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "core/frequency.h"
+#include "core/line_settings.h"
+#include "core/module_value.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -59,7 +61,7 @@ struct FaultInfo {
 inline constexpr std::array<FaultInfo, 13> kFaultTable{{
     {"none", FaultKind::None, 0, "answer correctly"},
     {"silent", FaultKind::Silent, 0, "never answer"},
-    {"delay", FaultKind::Delay, 1000, "answer after N ms (default 1000)"},
+    {"delay", FaultKind::Delay, 1000, "answer N ms after the request came (default 1000)"},
     {"wrong-code", FaultKind::WrongCode, 0, "answer with the command code plus one"},
     {"bad-header", FaultKind::BadHeader, 0, "first byte 00 instead of AF"},
     {"bad-length", FaultKind::BadLength, 0, "length byte 2 and 4 swapped"},
@@ -89,8 +91,17 @@ struct Reply {
 class ModuleModel {
 public:
     // Bytes as they come off the line; requests may be split or back to back. Malformed
-    // requests are dropped without a reply.
+    // requests are dropped without a reply, and so is everything while no module is on.
     std::vector<Reply> feed(const QByteArray& bytes);
+
+    // A fixture on a production line: off, nothing is heard; put on, a fresh module holding
+    // `fresh` listens at 9600,n.
+    void takeOff();
+    void putOn(const ModuleSettings& fresh);
+    bool present() const { return m_present; }
+    // The baud rate and parity it listens at: 9600,n until it answers a serial write that
+    // names a rate and parity of the lists, then those.
+    ModuleValue line() const { return m_line; }
 
     // Bytes given up on while looking for a request since the last call.
     QByteArray takeDiscarded();
@@ -118,6 +129,10 @@ private:
     QByteArray m_discarded;
     Fault m_standingFault;
     std::deque<Fault> m_queuedFaults;
+    bool m_present = true;
+    ModuleValue m_line = freshLine();
+
+    static ModuleValue freshLine() { return ModuleValue::serial(kModuleBaudRate, 'n'); }
 };
 
 } // namespace zentrava::emu

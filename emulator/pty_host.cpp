@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -20,6 +21,20 @@ namespace {
 constexpr qint64 kPacedByteNs = lineTimeNs(1);
 constexpr int kReadRetryMs = 100;
 constexpr int kMaxReadsPerWakeup = 16;
+
+struct Speed {
+    speed_t code;
+    int baudRate;
+};
+// The module's baud rates.
+constexpr std::array<Speed, 8> kSpeeds{{{B1200, 1200},
+                                        {B2400, 2400},
+                                        {B4800, 4800},
+                                        {B9600, 9600},
+                                        {B19200, 19200},
+                                        {B38400, 38400},
+                                        {B57600, 57600},
+                                        {B115200, 115200}}};
 
 QString systemError(const char* what) {
     return QStringLiteral("%1: %2").arg(QLatin1String(what),
@@ -67,6 +82,7 @@ PtyHost::PtyHost(QObject* parent)
     m_stepTimer->setSingleShot(true);
     m_stepTimer->setTimerType(Qt::PreciseTimer);
     connect(m_stepTimer, &QTimer::timeout, this, &PtyHost::sendStep);
+    m_clock.start();
     m_retryTimer->setSingleShot(true);
     connect(m_retryTimer, &QTimer::timeout, this, [this] {
         if (m_readNotifier)
@@ -116,6 +132,18 @@ void PtyHost::vanish() {
     Q_EMIT vanished();
 }
 
+void PtyHost::takeOff() {
+    m_model.takeOff();
+    m_stepTimer->stop();
+    m_pending.clear();
+    m_output.clear();
+    m_replying = false;
+}
+
+void PtyHost::putOn(const ModuleSettings& fresh) {
+    m_model.putOn(fresh);
+}
+
 void PtyHost::closeAll() {
     m_stepTimer->stop();
     m_retryTimer->stop();
@@ -156,6 +184,10 @@ void PtyHost::readMaster() {
         }
         const QByteArray chunk(buffer, int(n));
         m_received.append(chunk);
+        if (m_model.present() && !heardAtModuleLine()) {
+            Q_EMIT misheard(chunk);
+            continue;
+        }
         std::vector<Reply> replies = m_model.feed(chunk);
         const QByteArray discarded = m_model.takeDiscarded();
         if (!discarded.isEmpty())
@@ -164,23 +196,39 @@ void PtyHost::readMaster() {
             if (m_master < 0)
                 return;
             Q_EMIT requestReceived(reply.request);
-            m_pending.push_back(std::move(reply));
+            m_pending.push_back({std::move(reply), m_clock.elapsed()});
             startNextReply();
         }
     }
 }
 
+bool PtyHost::heardAtModuleLine() const {
+    // The baud rate a client gives its end of the pseudo-terminal is the one it talks at. Its
+    // parity cannot be told: the pseudo-terminal drops it.
+    termios tio{};
+    if (::tcgetattr(m_heldSlave, &tio) != 0)
+        return true;
+    const auto speed = std::find_if(kSpeeds.begin(), kSpeeds.end(), [&tio](const Speed& s) {
+        return s.code == ::cfgetospeed(&tio);
+    });
+    return speed != kSpeeds.end() && speed->baudRate == m_model.line().number;
+}
+
 void PtyHost::startNextReply() {
     while (!m_replying && !m_pending.empty() && m_master >= 0) {
-        const Reply& reply = m_pending.front();
+        const Reply& reply = m_pending.front().reply;
         switch (reply.fault.kind) {
         case FaultKind::Vanish:
             vanish();
             return;
-        case FaultKind::Delay:
+        case FaultKind::Delay: {
+            // From the request's arrival: a slow module answers each request that long after
+            // it, however many came meanwhile.
+            const qint64 due = m_pending.front().receivedMs + faultParam(reply.fault);
             m_replying = true;
-            m_stepTimer->start(faultParam(reply.fault));
+            m_stepTimer->start(int(std::max<qint64>(0, due - m_clock.elapsed())));
             return;
+        }
         case FaultKind::Trickle:
         case FaultKind::Paced:
             m_replying = true;
@@ -205,7 +253,7 @@ void PtyHost::startNextReply() {
 void PtyHost::sendStep() {
     if (m_pending.empty() || m_master < 0)
         return;
-    const Reply& reply = m_pending.front();
+    const Reply& reply = m_pending.front().reply;
     const int total = int(reply.bytes.size());
     switch (reply.fault.kind) {
     case FaultKind::Trickle:
@@ -244,7 +292,7 @@ void PtyHost::sendStep() {
 void PtyHost::finishReply() {
     if (m_pending.empty())
         return;
-    const QByteArray bytes = m_pending.front().bytes;
+    const QByteArray bytes = m_pending.front().reply.bytes;
     m_pending.pop_front();
     m_replying = false;
     if (m_output.isEmpty())

@@ -46,6 +46,11 @@ public:
     // Closes both ends for good: the client's port fails like an unplugged adapter.
     void vanish();
 
+    // The module taken off its fixture (replies on their way are lost with it), or a fresh one
+    // put on; the device stays.
+    void takeOff();
+    void putOn(const ModuleSettings& fresh);
+
     // Every byte the client sent since open() or clearReceived().
     QByteArray received() const { return m_received; }
     void clearReceived() { m_received.clear(); }
@@ -54,10 +59,13 @@ Q_SIGNALS:
     void requestReceived(const QByteArray& frame);
     void replySent(const QByteArray& bytes);
     void bytesDiscarded(const QByteArray& bytes);
+    // Sent at a baud rate the module does not listen at: noise to it.
+    void misheard(const QByteArray& bytes);
     void vanished();
 
 private:
     void readMaster();
+    bool heardAtModuleLine() const;
     void startNextReply();
     void sendStep();
     void finishReply();
@@ -76,7 +84,12 @@ private:
     QByteArray m_received;
     QByteArray m_output; // what the pty would not take yet
 
-    std::deque<Reply> m_pending;
+    struct Queued {
+        Reply reply;
+        qint64 receivedMs; // on m_clock
+    };
+    QElapsedTimer m_clock;
+    std::deque<Queued> m_pending;
     bool m_replying = false;
     int m_replySentCount = 0; // bytes of m_pending.front() already handed over
     QElapsedTimer m_paceClock;

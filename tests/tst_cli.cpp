@@ -19,6 +19,7 @@
 
 using namespace zentrava;
 using zentrava::test::replyFrame;
+using zentrava::test::requestCodes;
 
 namespace {
 
@@ -84,13 +85,6 @@ QStringList heldItems(const emu::PtyHost& module) {
                         QString::fromLatin1(frequencyBytes(held.frequency).toHex());
 }
 
-QList<int> requestCodes(const QByteArray& wire) {
-    QList<int> codes;
-    for (qsizetype i = 0; i + 7 < wire.size(); i += frameLength(codes.last()))
-        codes << quint8(wire.at(i + 6));
-    return codes;
-}
-
 // Replies can be slow on a loaded machine; a row's own --timeout comes later and wins.
 const QString kPatient = QStringLiteral("--timeout 10000 ");
 
@@ -123,11 +117,21 @@ class TestCli : public QObject {
     }
 
     // The emulators live on this thread: the process is awaited with the event loop running.
+    // A word ">/dev/full" or ">&-" redirects its stdout through the shell.
     Run run(const QString& arguments) {
         QProcess process;
         QSignalSpy finished(&process, &QProcess::finished);
-        process.start(QStringLiteral(KT7720CTL_PATH),
-                      expand(arguments).split(QLatin1Char(' '), Qt::SkipEmptyParts));
+        QStringList words = expand(arguments).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        QString program = QStringLiteral(KT7720CTL_PATH);
+        const QStringList redirect = words.filter(QRegularExpression(QStringLiteral("^>")));
+        if (!redirect.isEmpty()) {
+            words.removeOne(redirect.front());
+            words = QStringList{QStringLiteral("-c"),
+                                QStringLiteral(R"(exec "$0" "$@" )") + redirect.front(), program} +
+                    words;
+            program = QStringLiteral("/bin/sh");
+        }
+        process.start(program, words);
         if (finished.isEmpty() && !finished.wait(30000))
             return {};
         return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
@@ -237,6 +241,14 @@ private Q_SLOTS:
             "--port @0 set channel=5 baud=1200 parity=n", 1, "", "while writing channel", {5});
         row("missing device", {}, "--port /dev/kt7720-missing get", 3, "",
             "/dev/kt7720-missing: cannot open the port: Port is not available");
+        row("a device that is no terminal", {}, "--port /dev/null get", 3, "",
+            "/dev/null: cannot open the port: /dev/null is not a serial device");
+        row("a regular file", {}, "--port @profile get", 3, "", "p.json is not a serial device");
+        row("a directory", {}, "--port / get", 3, "", "/: cannot open the port: / is a directory");
+        row("output to a full disk", {""}, ">/dev/full --port @0 --json get", 3, "",
+            "cannot write the output: No space left on device");
+        row("output closed", {""}, ">&- --port @0 set channel=1", 3, "",
+            "cannot write the output: Bad file descriptor", {5});
         row("vanished", {"fault:vanish"}, "--port @0 get", 3, "", "@0: the port was lost");
         row("silent", {"fault:silent"}, "--port @0 --timeout 200 get", 4, "",
             "@0: no reply within 200 ms while reading channel", {6});
@@ -248,6 +260,10 @@ private Q_SLOTS:
             "--port @0 --port @1 --port @2 --timeout 800 get id", 4, "", "no reply within 800 ms");
         row("a retry gets the answer", {"queue:silent"},
             "--port @0 --timeout 1000 --retries 1 get id", 0, "id=1", "", {10, 10});
+        // The first reply is late, so the request goes again; its twin, the reply to the
+        // retry, arrives while power is awaited, and power's own reply after it.
+        row("a late reply after a retry", {"queue:delay:1500 fault:delay:1000"},
+            "--port @0 --timeout 1000 --retries 1 get channel power", 0, "channel=0|power=127");
         row("retries used up", {"fault:silent"}, "--port @0 --timeout 200 --retries 2 set id=7", 4,
             "", "while writing id (3 tries)", {9, 9, 9});
         row("largest status of the ports", {"fault:wrong-code", "fault:silent", ""},
@@ -275,11 +291,11 @@ private Q_SLOTS:
         // What get --json printed for another module, every value away from the start-up ones.
         row("a get --json line clones a module", {""}, "--port @0 set --from @profile --verify", 0,
             "channel=7|power=100|frequency=862.883348464966|id=4660|datarate=38400|baud=19200|"
-            "parity=e",
+            "parity=o",
             "", {5, 11, 13, 9, 3, 6, 12, 14, 10, 4, 1, 2},
-            "channel:7 power:100 frequency:380c3457 id:4660 dataRateCode:6 baudCode:5 parityCode:1",
+            "channel:7 power:100 frequency:380c3457 id:4660 dataRateCode:6 baudCode:5 parityCode:2",
             R"({"port":"/dev/x","ok":true,"values":{"channel":7,"power":100,)"
-            R"("frequency":862.883348464966,"id":4660,"datarate":38400,"baud":19200,"parity":"e"}})");
+            R"("frequency":862.883348464966,"id":4660,"datarate":38400,"baud":19200,"parity":"o"}})");
         // Refused before anything is sent, to any of the ports.
         const struct {
             const char *name, *args, *err, *profile;
@@ -311,6 +327,10 @@ private Q_SLOTS:
             {"profile from a failed read", "set --from @profile", "records a failed read",
              R"({"port": "x", "ok": false, "values": {"channel": 5}, "error": "x"})"},
             {"profile missing", "set --from @profile/none", "cannot read", ""},
+            {"a long value cut short", "set id=12345678901234567890123456789012345678901234567890",
+             "id=1234567890123456789012345678901234567890\u2026 refused", ""},
+            {"empty port", "--port= get", "--port needs a device", ""},
+            {"provision with nothing to write", "provision", "provision needs NAME=VALUE", ""},
         };
         for (const auto& r : rows)
             row(r.name, {"", ""}, qPrintable(QStringLiteral("--port @0 --port @1 ") + r.args), 2,

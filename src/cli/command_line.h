@@ -7,7 +7,7 @@
 
 namespace zentrava::cli {
 
-enum class Command { Get, Set, Ports, Help, Version };
+enum class Command { Get, Set, Provision, Ports, Help, Version };
 
 // The command line as given, before any value is checked.
 struct Options {
@@ -20,6 +20,8 @@ struct Options {
     bool verifyCheckByte = true;
     bool verify = false;
     QString profilePath;
+    int count = 0; // provision: modules in all, 0 for no end
+    QString logPath;
     QStringList arguments; // after the command word: SETTINGs or NAME=VALUEs
 };
 

@@ -10,6 +10,9 @@ inline constexpr int kDone = 0;
 inline constexpr int kBadReply = 1;
 inline constexpr int kUsage = kUsageStatus;
 inline constexpr int kPortFailed = 3;
+// Records lost count as much as a port that is.
+inline constexpr int kOutputFailed = 3;
+inline constexpr int kLogFailed = 3;
 inline constexpr int kTimedOut = 4;
 } // namespace exit_status
 

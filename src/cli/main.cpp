@@ -3,13 +3,18 @@
 #include "cli/plan.h"
 #include "cli/port_listing.h"
 #include "cli/port_runner.h"
+#include "cli/provision.h"
 #include "cli/report.h"
 #include "core/usage_error.h"
 
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 using namespace zentrava;
@@ -23,10 +28,12 @@ int runFleet(const Options& options, const Plan& plan) {
     const bool several = options.ports.size() > 1;
     const RunSettings settings{options.timeoutMs, options.retries, options.verifyCheckByte,
                                options.verbose, several};
+    std::vector<std::unique_ptr<ModulePort>> ports;
     std::vector<std::unique_ptr<PortRunner>> runners;
     qsizetype running = options.ports.size();
     for (const QString& device : options.ports) {
-        runners.push_back(std::make_unique<PortRunner>(device, plan, settings));
+        ports.push_back(std::make_unique<ModulePort>(device, settings));
+        runners.push_back(std::make_unique<PortRunner>(*ports.back(), plan));
         PortRunner* runner = runners.back().get();
         QObject::connect(runner, &PortRunner::finished, runner, [&running] {
             if (--running == 0)
@@ -50,36 +57,64 @@ int runFleet(const Options& options, const Plan& plan) {
     return status;
 }
 
+// A standard stream left closed would hand its number to the next file opened, a serial port
+// even, and the output would go there. Held by /dev/null read-only, writing to it fails.
+void holdClosedStandardStreams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF)
+            ::open("/dev/null", O_RDONLY);
+    }
+}
+
+// Whatever was printed must have reached stdout (every line goes through printLine()): a
+// profile saved to a full disk is lost.
+int checkedOutput(int status) {
+    if (const int error = outputError()) {
+        printLine(stderr, QStringLiteral("kt7720ctl: cannot write the output: %1")
+                              .arg(QString::fromLocal8Bit(std::strerror(error))));
+        return std::max(status, exit_status::kOutputFailed);
+    }
+    return status;
+}
+
+int run(const Options& options) {
+    switch (options.command) {
+    case Command::Help:
+        printLine(stdout, helpText().chopped(1));
+        return exit_status::kDone;
+    case Command::Version:
+        printLine(stdout, QStringLiteral("kt7720ctl " ZENTRAVA_VERSION));
+        return exit_status::kDone;
+    case Command::Ports:
+        listPorts(options.json);
+        return exit_status::kDone;
+    case Command::Get:
+    case Command::Set:
+    case Command::Provision:
+        break;
+    }
+    if (options.ports.isEmpty())
+        return reportUsageError(
+            QStringLiteral("which module? Name its serial device with --port DEVICE "
+                           "('kt7720ctl ports' lists them)"),
+            false);
+    QString error;
+    const std::optional<Plan> plan = makePlan(options, error);
+    if (!plan)
+        return reportUsageError(error, false);
+    return options.command == Command::Provision ? runProvision(options, *plan)
+                                                 : runFleet(options, *plan);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
+    holdClosedStandardStreams();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kt7720ctl"));
     QString error;
     const std::optional<Options> options = parseCommandLine(QCoreApplication::arguments(), error);
     if (!options)
         return reportUsageError(error);
-    switch (options->command) {
-    case Command::Help:
-        std::fputs(qPrintable(helpText()), stdout);
-        return exit_status::kDone;
-    case Command::Version:
-        printLine(stdout, QStringLiteral("kt7720ctl " ZENTRAVA_VERSION));
-        return exit_status::kDone;
-    case Command::Ports:
-        listPorts(options->json);
-        return exit_status::kDone;
-    case Command::Get:
-    case Command::Set:
-        break;
-    }
-    if (options->ports.isEmpty())
-        return reportUsageError(
-            QStringLiteral("which module? Name its serial device with --port DEVICE "
-                           "('kt7720ctl ports' lists them)"),
-            false);
-    const std::optional<Plan> plan = makePlan(*options, error);
-    if (!plan)
-        return reportUsageError(error, false);
-    return runFleet(*options, *plan);
+    return checkedOutput(run(*options));
 }

@@ -1,6 +1,7 @@
 #include "cli/plan.h"
 
 #include "core/number_text.h"
+#include "core/usage_error.h"
 #include "core/value_lists.h"
 
 #include <QFile>
@@ -107,7 +108,7 @@ std::optional<Plan> readPlan(QStringList names, QString& error) {
         if (info == kSettings.end()) {
             error = QStringLiteral("unknown setting '%1': all, channel, power, frequency, id, "
                                    "datarate or serial")
-                        .arg(name);
+                        .arg(shortened(name));
             return std::nullopt;
         }
         add(info->setting);
@@ -149,7 +150,8 @@ std::optional<QMap<QString, QString>> readProfile(const QString& path, QString& 
             texts.insert(it.key(),
                          QString::number(it->toDouble(), 'g', QLocale::FloatingPointShortest));
         } else {
-            error = QStringLiteral("%1: %2 must be a number or a text").arg(path, it.key());
+            error =
+                QStringLiteral("%1: %2 must be a number or a text").arg(path, shortened(it.key()));
             return std::nullopt;
         }
     }
@@ -169,18 +171,19 @@ std::optional<Plan> writePlan(const Options& options, QString& error) {
         const qsizetype equals = argument.indexOf(QLatin1Char('='));
         const QString name = argument.left(equals);
         if (equals <= 0) {
-            error = QStringLiteral("'%1' is not NAME=VALUE").arg(argument);
+            error = QStringLiteral("'%1' is not NAME=VALUE").arg(shortened(argument));
             return std::nullopt;
         }
         if (given.contains(name)) {
-            error = QStringLiteral("%1 is given twice").arg(name);
+            error = QStringLiteral("%1 is given twice").arg(shortened(name));
             return std::nullopt;
         }
         given.append(name);
         texts.insert(name, argument.mid(equals + 1));
     }
     if (texts.isEmpty()) {
-        error = QStringLiteral("set needs NAME=VALUE or --from FILE");
+        error = QStringLiteral("%1 needs NAME=VALUE or --from FILE")
+                    .arg(QLatin1String(options.command == Command::Set ? "set" : "provision"));
         return std::nullopt;
     }
     for (const QString& name : texts.keys()) {
@@ -188,7 +191,7 @@ std::optional<Plan> writePlan(const Options& options, QString& error) {
                          [&](const NameRule& rule) { return name == latin(rule.name); })) {
             error = QStringLiteral("unknown name '%1': channel, power, frequency, id, datarate, "
                                    "baud or parity")
-                        .arg(name);
+                        .arg(shortened(name));
             return std::nullopt;
         }
     }
@@ -202,8 +205,8 @@ std::optional<Plan> writePlan(const Options& options, QString& error) {
         QString takes;
         const std::optional<ModuleValue> value = rule.check(texts.value(name), takes);
         if (!value) {
-            error =
-                QStringLiteral("%1=%2 refused: %1 takes %3").arg(name, texts.value(name), takes);
+            error = QStringLiteral("%1=%2 refused: %1 takes %3")
+                        .arg(name, shortened(texts.value(name)), takes);
             return std::nullopt;
         }
         if (value->setting != Setting::Serial) {
@@ -239,8 +242,8 @@ std::optional<Plan> writePlan(const Options& options, QString& error) {
 } // namespace
 
 std::optional<Plan> makePlan(const Options& options, QString& error) {
-    return options.command == Command::Set ? writePlan(options, error)
-                                           : readPlan(options.arguments, error);
+    return options.command == Command::Get ? readPlan(options.arguments, error)
+                                           : writePlan(options, error);
 }
 
 } // namespace zentrava::cli

@@ -31,6 +31,8 @@ PortMap onlyPort(const QString& device) {
     return map;
 }
 
+} // namespace
+
 QString linkMessage(int code, const QString& device) {
     const QString text = serialErrorMessage(code, device);
     if (text.isEmpty())
@@ -38,31 +40,59 @@ QString linkMessage(int code, const QString& device) {
     return QStringLiteral("%1 (serial error %2)").arg(text).arg(code);
 }
 
-} // namespace
+ModulePort::ModulePort(const QString& device, const RunSettings& settings)
+    : device(device), settings(settings), link(onlyPort(device)), session(link) {
+    link.setCommPort(1);
+    session.setCheckByteVerified(settings.verifyCheckByte);
+    QObject::connect(&session, &ModuleSession::lateReplyDropped, &session,
+                     [this](const QByteArray& frame) { logFrame("late, dropped:", frame); });
+}
 
-PortRunner::PortRunner(const QString& device, Plan plan, const RunSettings& settings,
-                       QObject* parent)
-    : QObject(parent), m_plan(std::move(plan)), m_settings(settings), m_link(onlyPort(device)),
-      m_session(m_link) {
-    m_result.device = device;
-    m_session.setTimeout(settings.timeoutMs);
-    m_session.setCheckByteVerified(settings.verifyCheckByte);
-    connect(&m_session, &ModuleSession::accepted, this, &PortRunner::onAccepted);
-    connect(&m_session, &ModuleSession::rejected, this, &PortRunner::onRejected);
-    connect(&m_session, &ModuleSession::timedOut, this, &PortRunner::onTimedOut);
-    connect(&m_session, &ModuleSession::deviceLost, this, &PortRunner::onDeviceLost);
+QString ModulePort::open(const QString& line) {
+    link.setSettings(line);
+    if (const int error = link.setPortOpen(true))
+        return QStringLiteral("cannot open the port: ") + linkMessage(error, device);
+    return QString();
+}
+
+void ModulePort::logFrame(const char* direction, const QByteArray& frame) const {
+    if (!settings.verbose)
+        return;
+    QString line = frameLogLine(direction, frame);
+    if (settings.logDevice)
+        line.prepend(device + QLatin1Char(' '));
+    printLine(stderr, line);
+}
+
+PortRunner::PortRunner(ModulePort& port, Plan plan, QObject* parent)
+    : QObject(parent), m_port(port), m_plan(std::move(plan)) {
+    m_result.device = port.device;
 }
 
 void PortRunner::start() {
-    m_link.setCommPort(1);
-    m_link.setSettings(kModuleLine);
-    if (const int error = m_link.setPortOpen(true)) {
-        fail(exit_status::kPortFailed,
-             QStringLiteral("cannot open the port: ") + linkMessage(error, m_result.device));
-        return finish();
+    ModuleSession& session = m_port.session;
+    session.setTimeout(m_port.settings.timeoutMs);
+    connect(&session, &ModuleSession::accepted, this, &PortRunner::onAccepted);
+    connect(&session, &ModuleSession::rejected, this, &PortRunner::onRejected);
+    connect(&session, &ModuleSession::timedOut, this, &PortRunner::onTimedOut);
+    connect(&session, &ModuleSession::deviceLost, this, &PortRunner::onDeviceLost);
+    if (!m_port.link.portOpen()) {
+        const QString failure = m_port.open();
+        if (!failure.isEmpty()) {
+            fail(exit_status::kPortFailed, failure);
+            return finish();
+        }
+        m_opened = true;
     }
-    m_retriesLeft = m_settings.retries;
+    m_retriesLeft = m_port.settings.retries;
     send();
+}
+
+void PortRunner::interrupt() {
+    if (m_finished)
+        return;
+    fail(exit_status::kBadReply, QStringLiteral("interrupted"));
+    finish();
 }
 
 void PortRunner::send() {
@@ -73,21 +103,31 @@ void PortRunner::send() {
         writes ? writeCode(step().value.setting) : readCode(step().value.setting);
     const std::optional<QByteArray> payload = writes ? encodePayload(step().value) : QByteArray();
     Q_ASSERT(payload); // the plan only holds values that have a code
-    if (const int error = m_session.request(code, payload.value_or(QByteArray()))) {
+    // After a serial write the module listens only at what it was told: its read-back is
+    // asked there, and nothing else comes after it.
+    if (m_port.link.settings() != m_listensAt) {
+        if (const int error = m_port.link.setSettings(m_listensAt)) {
+            fail(exit_status::kPortFailed,
+                 QStringLiteral("the port cannot take %1 while %2: %3")
+                     .arg(m_listensAt, doing(), linkMessage(error, m_result.device)));
+            return finish();
+        }
+    }
+    if (const int error = m_port.session.request(code, payload.value_or(QByteArray()))) {
         fail(exit_status::kPortFailed, linkMessage(error, m_result.device));
         return finish();
     }
-    logFrame("sent", m_session.lastRequest());
+    m_port.logFrame("sent", m_port.session.lastRequest());
 }
 
 void PortRunner::advance() {
     ++m_step;
-    m_retriesLeft = m_settings.retries;
+    m_retriesLeft = m_port.settings.retries;
     send();
 }
 
 void PortRunner::onAccepted(CommandCode, const ModuleValue& value) {
-    logFrame("received", m_session.lastReply());
+    m_port.logFrame("received", m_port.session.lastReply());
     const Step& current = step();
     switch (current.kind) {
     case Step::Kind::Read:
@@ -103,6 +143,8 @@ void PortRunner::onAccepted(CommandCode, const ModuleValue& value) {
         break;
     case Step::Kind::Write:
         m_result.fields += fieldsOf(value);
+        if (value.setting == Setting::Serial)
+            m_listensAt = moduleLineFor(value.number, value.parity);
         if (value != current.value) {
             fail(exit_status::kBadReply,
                  QStringLiteral("the module did not take %1: it answered %2")
@@ -122,12 +164,13 @@ void PortRunner::onAccepted(CommandCode, const ModuleValue& value) {
 }
 
 void PortRunner::onRejected(CommandCode, ModuleSession::Rejection reason) {
-    logFrame("received", m_session.lastReply());
+    m_port.logFrame("received", m_port.session.lastReply());
     const RejectionInfo& info =
         *std::find_if(kRejections.begin(), kRejections.end(),
                       [reason](const RejectionInfo& r) { return r.reason == reason; });
-    fail(info.status, QStringLiteral("%1 while %2: %3")
-                          .arg(QLatin1String(info.text), doing(), hexText(m_session.lastReply())));
+    fail(info.status,
+         QStringLiteral("%1 while %2: %3")
+             .arg(QLatin1String(info.text), doing(), hexText(m_port.session.lastReply())));
     // Other reads still tell something; after a doubtful write nothing more is changed.
     if (step().kind == Step::Kind::Read && info.status == exit_status::kBadReply)
         return advance();
@@ -137,10 +180,11 @@ void PortRunner::onRejected(CommandCode, ModuleSession::Rejection reason) {
 void PortRunner::onTimedOut() {
     if (m_retriesLeft-- > 0)
         return send();
+    const RunSettings& settings = m_port.settings;
     QString message =
-        QStringLiteral("no reply within %1 ms while %2").arg(m_settings.timeoutMs).arg(doing());
-    if (m_settings.retries > 0)
-        message += QStringLiteral(" (%1 tries)").arg(m_settings.retries + 1);
+        QStringLiteral("no reply within %1 ms while %2").arg(settings.timeoutMs).arg(doing());
+    if (settings.retries > 0)
+        message += QStringLiteral(" (%1 tries)").arg(settings.retries + 1);
     fail(exit_status::kTimedOut, message);
     finish();
 }
@@ -171,19 +215,11 @@ void PortRunner::finish() {
     if (m_finished)
         return;
     m_finished = true;
-    // Whatever the session still tells comes too late for this port's result.
-    m_session.disconnect(this);
-    m_link.setPortOpen(false);
+    // Whatever the session still tells comes too late for this module's result.
+    m_port.session.disconnect(this);
+    if (m_opened)
+        m_port.link.setPortOpen(false);
     Q_EMIT finished();
-}
-
-void PortRunner::logFrame(const char* direction, const QByteArray& frame) const {
-    if (!m_settings.verbose)
-        return;
-    QString line = frameLogLine(direction, frame);
-    if (m_settings.logDevice)
-        line.prepend(m_result.device + QLatin1Char(' '));
-    printLine(stderr, line);
 }
 
 QString PortRunner::doing() const {

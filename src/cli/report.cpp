@@ -5,6 +5,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <cerrno>
+
 namespace zentrava::cli {
 
 QList<Field> fieldsOf(const ModuleValue& value) {
@@ -21,11 +23,15 @@ QList<Field> fieldsOf(const ModuleValue& value) {
     }
 }
 
-QString describe(const ModuleValue& value) {
+QString fieldsText(const QList<Field>& fields) {
     QStringList parts;
-    for (const Field& field : fieldsOf(value))
+    for (const Field& field : fields)
         parts.append(field.name + QLatin1Char('=') + field.text);
     return parts.join(QLatin1Char(' '));
+}
+
+QString describe(const ModuleValue& value) {
+    return fieldsText(fieldsOf(value));
 }
 
 QStringList textLines(const PortResult& result, bool withDevice) {
@@ -48,7 +54,16 @@ QString jsonLine(const PortResult& result) {
     if (!ok)
         line +=
             QStringLiteral(R"(,"error":)") + jsonString(result.errors.join(QStringLiteral("; ")));
+    if (!result.time.isEmpty())
+        line += QStringLiteral(R"(,"time":)") + jsonString(result.time);
     return line + QLatin1Char('}');
+}
+
+QString glanceLine(const PortResult& result) {
+    const bool ok = result.status == exit_status::kDone;
+    return QStringLiteral("%1  %2%3")
+        .arg(result.device, QLatin1String(ok ? "OK      " : "FAILED  "),
+             ok ? fieldsText(result.fields) : result.errors.join(QStringLiteral("; ")));
 }
 
 QString jsonString(const QString& text) {
@@ -57,10 +72,23 @@ QString jsonString(const QString& text) {
     return QString::fromUtf8(array.mid(1, array.size() - 2));
 }
 
-void printLine(std::FILE* stream, const QString& line) {
+namespace {
+int firstOutputError = 0;
+}
+
+bool printLine(std::FILE* stream, const QString& line) {
     const QByteArray bytes = line.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
-    std::fflush(stream);
+    errno = 0;
+    const bool written = std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream) ==
+                             std::size_t(bytes.size()) &&
+                         std::fflush(stream) == 0;
+    if (!written && stream == stdout && firstOutputError == 0)
+        firstOutputError = errno != 0 ? errno : EIO;
+    return written;
+}
+
+int outputError() {
+    return firstOutputError;
 }
 
 } // namespace zentrava::cli

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "core/command_frame.h"
 #include "core/frequency.h"
 
 #include <QByteArray>
+#include <QList>
 
 #include <cstdint>
 
@@ -20,6 +22,14 @@ inline QByteArray replyFrame(int code, const QByteArray& payload, int checkByteE
     for (const char byte : bytes)
         sum = std::uint8_t(sum + std::uint8_t(byte));
     return bytes + char(sum) + hex("0d0a");
+}
+
+// The command codes of requests sent back to back, as a module heard them.
+inline QList<int> requestCodes(const QByteArray& wire) {
+    QList<int> codes;
+    for (qsizetype i = 0; i + 7 < wire.size(); i += frameLength(codes.last()))
+        codes << quint8(wire.at(i + 6));
+    return codes;
 }
 
 inline FrequencyWord frequencyWord(quint32 word) {

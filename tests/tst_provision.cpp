@@ -1,0 +1,202 @@
+// kt7720ctl provision as a production line meets it: the real program, its fixtures emulated in
+// this process so the test puts modules on and takes them off.
+#include "emulator/pty_host.h"
+#include "support/frames.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+#include <vector>
+
+using namespace zentrava;
+using zentrava::test::requestCodes;
+
+namespace {
+
+constexpr int kWaitMs = 20000;
+constexpr int kPollLength = 13; // a read of the channel
+
+// Requests other than the reads of the channel that tell whether a module is on.
+qsizetype beyondPolls(const emu::PtyHost& fixture) {
+    const QList<int> codes = requestCodes(fixture.received());
+    return std::count_if(codes.begin(), codes.end(), [](int code) { return code != 6; });
+}
+
+// The read that finds the module is answered well, the rest with `fault`.
+void misbehave(emu::PtyHost& fixture, emu::Fault fault) {
+    fixture.model().setFault(fault);
+    fixture.model().queueFault({});
+}
+
+} // namespace
+
+class TestProvision : public QObject {
+    Q_OBJECT
+
+    std::vector<std::unique_ptr<emu::PtyHost>> fixtures;
+    QProcess ctl;
+    QStringList lines; // stdout so far
+    QTemporaryDir dir;
+
+    emu::PtyHost& addFixture(bool moduleOn, emu::Fault fault = {}) {
+        fixtures.push_back(std::make_unique<emu::PtyHost>());
+        if (!fixtures.back()->open())
+            qFatal("no pseudo-terminal");
+        if (!moduleOn)
+            fixtures.back()->takeOff();
+        misbehave(*fixtures.back(), fault);
+        return *fixtures.back();
+    }
+
+    void start(const QString& args) {
+        QStringList words;
+        for (const auto& fixture : fixtures)
+            words << QStringLiteral("--port") << fixture->devicePath();
+        words += QString(args).replace(QLatin1String("@dir"), dir.path()).split(u' ');
+        connect(&ctl, &QProcess::readyReadStandardOutput, this, [this] {
+            while (ctl.canReadLine())
+                lines << QString::fromUtf8(ctl.readLine()).chopped(1);
+        });
+        ctl.start(QStringLiteral(KT7720CTL_PATH), words);
+    }
+
+    // The program asks `polls` more times: enough, after two, for it to have seen the change.
+    static bool asked(const emu::PtyHost& fixture, int polls) {
+        const qsizetype mark = fixture.received().size();
+        return QTest::qWaitFor(
+            [&] { return fixture.received().size() >= mark + polls * kPollLength; }, kWaitMs);
+    }
+
+private Q_SLOTS:
+    void cleanup() {
+        ctl.kill();
+        ctl.waitForFinished();
+        ctl.disconnect(this);
+        lines.clear();
+        fixtures.clear();
+    }
+
+    void modulesOneAfterAnother() {
+        emu::PtyHost& fixture = addFixture(true);
+        QSignalSpy misheard(&fixture, &emu::PtyHost::misheard);
+        start(QStringLiteral("provision channel=5 power=20 baud=19200 --verify --log @dir/log"));
+        QTRY_COMPARE_WITH_TIMEOUT(lines.size(), 1, kWaitMs); // one already on counts as put on
+        QVERIFY(asked(fixture, 4));                          // left on: not written again
+        fixture.takeOff();
+        QVERIFY(asked(fixture, 3));
+        fixture.putOn({});
+        misbehave(fixture, {emu::FaultKind::WrongCode, 0});
+        QTRY_COMPARE_WITH_TIMEOUT(lines.size(), 2, kWaitMs);
+        QVERIFY(asked(fixture, 4)); // a failed module is not tried again while it stays on
+        fixture.takeOff();
+        QVERIFY(asked(fixture, 3));
+        fixture.model().setFault({});
+        fixture.putOn({});
+        QTRY_COMPARE_WITH_TIMEOUT(lines.size(), 3, kWaitMs);
+        QVERIFY(asked(fixture, 2));
+        ::kill(pid_t(ctl.processId()), SIGINT);
+        QTRY_COMPARE_WITH_TIMEOUT(ctl.state(), QProcess::NotRunning, kWaitMs);
+
+        QCOMPARE(ctl.exitCode(), 1);
+        QVERIFY(ctl.readAllStandardError().endsWith("provisioned 2, failed 1\n"));
+        const QString device = fixture.devicePath();
+        const QString ok =
+            device + QStringLiteral("  OK      channel=5 power=20 baud=19200 parity=n");
+        QCOMPARE(lines.at(0), ok);
+        QVERIFY2(lines.at(1).startsWith(device + QStringLiteral("  FAILED  bad reply (header")),
+                 qPrintable(lines.at(1)));
+        QCOMPARE(lines.at(2), ok);
+        // Each module asked once, the failed one up to its first bad reply; polls after a new
+        // baud rate went at it, and a fresh module was asked at 9600 again.
+        QCOMPARE(beyondPolls(fixture), 6 + 1 + 6);
+        QCOMPARE(misheard.count(), 0);
+        QFile log(dir.filePath(QStringLiteral("log")));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QList<QByteArray> records = log.readAll().split('\n');
+        QCOMPARE(records.size(), 4);
+        for (int i = 0; i < 3; ++i) {
+            const QJsonObject record = QJsonDocument::fromJson(records[i]).object();
+            QCOMPARE(record[u"port"].toString(), device);
+            QCOMPARE(record[u"ok"].toBool(), i != 1);
+            QVERIFY(QRegularExpression(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$)"))
+                        .match(record[u"time"].toString())
+                        .hasMatch());
+        }
+    }
+
+    // Three fixtures find their modules at once; the count lets only two be started.
+    void countOverFixtures() {
+        for (int i = 0; i < 3; ++i)
+            addFixture(true);
+        start(QStringLiteral("--json provision channel=9 --count 2"));
+        QTRY_COMPARE_WITH_TIMEOUT(ctl.state(), QProcess::NotRunning, kWaitMs);
+        QCOMPARE(ctl.exitCode(), 0);
+        QCOMPARE(ctl.readAllStandardError(), QByteArray("provisioned 2, failed 0\n"));
+        QCOMPARE(lines.size(), 2);
+        QList<qsizetype> written;
+        for (const auto& fixture : fixtures)
+            written << beyondPolls(*fixture);
+        std::sort(written.begin(), written.end());
+        QCOMPARE(written, (QList<qsizetype>{0, 1, 1}));
+    }
+
+    void stops_data() {
+        QTest::addColumn<bool>("moduleOn");
+        QTest::addColumn<int>("delayMs"); // of every reply after the first
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<int>("interruptAfter"); // the request code; 0: none
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        QTest::addColumn<QList<int>>("wire");
+        // The wire is not looked at while the fixture is empty.
+        QTest::newRow("interrupted while waiting")
+            << false << 0 << "provision channel=5" << 6 << 0 << ""
+            << "provisioned 0, failed 0" << QList<int>{};
+        // The write's reply is a second late: the signal comes first.
+        QTest::newRow("interrupted in the middle of a module")
+            << true << 1000 << "provision channel=5 power=20" << 5 << 1 << "FAILED  interrupted"
+            << "provisioned 0, failed 1" << QList<int>{6, 5};
+        QTest::newRow("log on a full disk")
+            << true << 0 << "provision channel=5 --log /dev/full" << 0 << 3 << "OK      channel=5"
+            << "cannot write the log /dev/full: No space left on device" << QList<int>{6, 5};
+        QTest::newRow("log that cannot be opened")
+            << true << 0 << "provision channel=5 --log @dir" << 0 << 3 << ""
+            << "cannot open the log" << QList<int>{};
+    }
+
+    void stops() {
+        QFETCH(bool, moduleOn);
+        QFETCH(int, delayMs);
+        QFETCH(QString, args);
+        QFETCH(int, interruptAfter);
+        QFETCH(int, status);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QFETCH(QList<int>, wire);
+        emu::PtyHost& fixture = addFixture(
+            moduleOn, delayMs ? emu::Fault{emu::FaultKind::Delay, delayMs} : emu::Fault{});
+        start(args);
+        if (interruptAfter) {
+            QTRY_VERIFY_WITH_TIMEOUT(requestCodes(fixture.received()).contains(interruptAfter),
+                                     kWaitMs);
+            ::kill(pid_t(ctl.processId()), SIGINT);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(ctl.state(), QProcess::NotRunning, kWaitMs);
+        const QString errText = QString::fromUtf8(ctl.readAllStandardError());
+        QVERIFY2(ctl.exitCode() == status && errText.contains(err), qPrintable(errText));
+        QVERIFY(lines.join(u'\n').contains(out));
+        if (moduleOn) // nothing after the signal or the failure, nothing before the log opened
+            QCOMPARE(requestCodes(fixture.received()), wire);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProvision)
+#include "tst_provision.moc"
