@@ -76,6 +76,32 @@ private Q_SLOTS:
         else
             QVERIFY2(stderrText.contains(err), qPrintable(stderrText));
     }
+
+    // The emulator's setting options reach the module it puts on the line, as kt7720ctl reads it.
+    void emulatorSettings() {
+        QString emulator, ctl;
+        for (const QString& path : QStringLiteral(ZENTRAVA_PROGRAMS).split(QLatin1Char('|'))) {
+            if (path.endsWith(QLatin1String("/kt7720-emu")))
+                emulator = path;
+            else if (path.endsWith(QLatin1String("/kt7720ctl")))
+                ctl = path;
+        }
+        if (ctl.isEmpty())
+            QSKIP("kt7720ctl is not built");
+        QProcess module;
+        module.start(emulator, {"--channel", "7", "--power", "20", "--data-rate", "2", "--baud",
+                                "5", "--parity", "1", "--id", "0x1234", "--frequency", "860"});
+        QVERIFY(module.waitForReadyRead(10000));
+        const QString device = QString::fromLocal8Bit(module.readLine()).trimmed();
+        QProcess get;
+        get.start(ctl, {"--port", device, "get"});
+        QVERIFY(get.waitForFinished(10000));
+        module.kill();
+        module.waitForFinished();
+        QCOMPARE(QString::fromLocal8Bit(get.readAllStandardOutput()),
+                 QStringLiteral("channel=7\npower=20\nfrequency=859.999980926514\nid=4660\n"
+                                "datarate=2400\nbaud=19200\nparity=e\n"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCommandLines)
