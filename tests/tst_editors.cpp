@@ -6,8 +6,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <algorithm>
-
 using namespace zentrava;
 using namespace zentrava::test;
 
@@ -15,14 +13,6 @@ namespace {
 
 // Generous: a loaded CI machine may stall far beyond the module's real answer time.
 constexpr int kReplyWaitMs = 5000;
-
-// The Write button of an editor named as scripts name its setting; its Read button reads the
-// next code, and the serial editor's two boxes travel as one text, "baud/parity".
-const CommandButton& writeButton(const QString& editor) {
-    const SettingInfo* info = std::find_if(kSettings.begin(), kSettings.end(),
-                                           [&](const SettingInfo& s) { return editor == s.name; });
-    return buttonFor(info->writeCode);
-}
 
 // Shown and active, so clicks and keys take the operator's path.
 bool openWindow(WindowFixture& f) {
@@ -50,31 +40,30 @@ private Q_SLOTS:
     // One write and read per setting through the emulated module: the write carries exactly the
     // payload the module then reports, and the read brings the value back into emptied boxes.
     void writeThenRead_data() {
-        QTest::addColumn<QString>("editor");
-        QTest::addColumn<QString>("written");
-        QTest::addColumn<QString>("shown"); // null: sent as code 0, which no reply decodes
-        const auto row = [](const char* editor, const char* written, const char* shown) {
-            QTest::addRow("%s %s", editor, written) << editor << written << QString(shown);
+        QTest::addColumn<QString>("button");  // a Write; its Read reads the next code
+        QTest::addColumn<QString>("written"); // the serial editor's boxes as "baud/parity"
+        QTest::addColumn<QString>("shown");   // null: sent as code 0, which no reply decodes
+        const auto row = [](const char* button, const char* written, const char* shown) {
+            QTest::addRow("%s %s", button, written) << button << written << QString(shown);
         };
-        row("channel", "2.5", "2");
-        row("power", "126.5", "126");
-        row("datarate", "57600", "57600");
-        row("datarate", "300", nullptr);
-        row("serial", "115200/o", "115200/o");
-        row("serial", "1200/e", "1200/e");
-        row("serial", "300/n", nullptr);
-        row("id", "00258", "258");
-        row("frequency", "868.5", "868.499994277954");
+        row("Command2", "2.5", "2");
+        row("Command4", "126.5", "126");
+        row("writedatarate", "57600", "57600");
+        row("writedatarate", "300", nullptr);
+        row("writeserial", "115200/o", "115200/o");
+        row("writeserial", "300/n", nullptr);
+        row("writeid", "00258", "258");
+        row("writechannel", "868.5", "868.499994277954");
     }
 
     void writeThenRead() {
-        QFETCH(QString, editor);
+        QFETCH(QString, button);
         QFETCH(QString, written);
         QFETCH(QString, shown);
         WindowFixture f;
         QVERIFY(openWindow(f));
         QSignalSpy replies(f.module.get(), &emu::PtyHost::replySent);
-        const CommandButton& write = writeButton(editor);
+        const CommandButton& write = buttonNamed(button);
         const QString boxes = QLatin1String(write.controls);
         const QString status = shown.isNull() ? kFail : kOk;
         f.setBoxTexts(boxes, written);
@@ -95,30 +84,30 @@ private Q_SLOTS:
     }
 
     void refusals_data() {
-        QTest::addColumn<QString>("editor");
+        QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("locks");
-        auto row = [](const char* name, const char* editor, const char* text, bool locks) {
-            QTest::newRow(name) << QString(editor) << QString(text) << locks;
+        auto row = [](const char* name, const char* button, const char* text, bool locks) {
+            QTest::newRow(name) << QString(button) << QString(text) << locks;
         };
         // Only an empty text is refused before the lock.
-        row("channel empty", "channel", "", false);
-        row("serial baud empty", "serial", "/n", false);
+        row("channel empty", "Command2", "", false);
+        row("serial baud empty", "writeserial", "/n", false);
         // Texts no parser takes: tst_protocol::numberTexts has the rest.
-        row("channel 300", "channel", "300", true);
-        row("id 19x", "id", "19x", true);
-        row("frequency 86", "frequency", "86", true);
+        row("channel 300", "Command2", "300", true);
+        row("id 19x", "writeid", "19x", true);
+        row("frequency 86", "writechannel", "86", true);
     }
 
     void refusals() {
-        QFETCH(QString, editor);
+        QFETCH(QString, button);
         QFETCH(QString, text);
         QFETCH(bool, locks);
         WindowFixture f;
         QVERIFY(openWindow(f));
-        const CommandButton& write = writeButton(editor);
+        const CommandButton& write = buttonNamed(button);
         // An ID is pasted: typing lets no letter through.
-        const bool isId = editor == QLatin1String("id");
+        const bool isId = write.code == command::kWriteId;
         f.setBoxTexts(QLatin1String(write.controls), isId ? QString() : text);
         f.recorders.clipboard.content = text;
         if (isId)

@@ -1,5 +1,5 @@
 // One command at a time through the window: each way an exchange can end, an unplugged adapter,
-// a port that is taken or gone, and the events and write failures a pseudo-terminal cannot give.
+// and the events and write failures a pseudo-terminal cannot give.
 #include "core/serial_errors.h"
 #include "support/frames.h"
 #include "support/scripted_link.h"
@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QSerialPort>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 
 #include <ctime>
 
@@ -63,8 +62,6 @@ private Q_SLOTS:
         row("13-byte read", "Command1", "none", {}, kOk, "0");
         row("15-byte write", "writechannel", "none", {}, kOk, "867.999973297119");
         row("bad reply", "Command3", "wrong-code", {}, kFail, "?");
-        row("value no list names", "readserial", "silent", replyFrame(2, hex("0900")), kFail,
-            "?/?");
         row("channel beyond the list", "Command1", "silent", replyFrame(6, hex("2100")), kOk, "33");
         // Out of band: the box's range rule must not get to claim 868 for them.
         row("frequency below the band", "readchannel", "silent", replyFrame(14, hex("390dddde")),
@@ -209,77 +206,6 @@ private Q_SLOTS:
         QCOMPARE(errors.count(), 0);
         QCOMPARE(w->state("Combo1"),
                  WindowFixture::expected(status, "0", pending, false, messages));
-    }
-
-    void portTaken_data() {
-        QTest::addColumn<QString>("second"); // what COM2 names: the device again, or an alias
-        QTest::addColumn<QStringList>("entries");
-        QTest::addColumn<QString>("holder"); // who has the device when the window opens it
-        QTest::addColumn<QString>("message");
-        const QStringList one{QStringLiteral("COM1")};
-        // A device keeps one number, whatever the map says.
-        QTest::newRow("same device listed twice, held by another window")
-            << "device" << QStringList{QStringLiteral("COM2")} << "window" << kAlreadyOpen;
-        QTest::newRow("same device under an alias, held by another window")
-            << "alias" << QStringList{QStringLiteral("COM1"), QStringLiteral("COM2")} << "window"
-            << kAlreadyOpen;
-        QTest::newRow("taken by another program after the probe")
-            << QString() << one << "program" << kAlreadyOpen;
-        QTest::newRow("gone after the probe") << QString() << one << "gone" << kNotAvailable;
-    }
-
-    // The window opens the last entry of its list while it cannot be had, then once more after
-    // the holder let go; a device that is gone stays so.
-    void portTaken() {
-        QFETCH(QString, second);
-        QFETCH(QStringList, entries);
-        QFETCH(QString, holder);
-        QFETCH(QString, message);
-        const QString device = w->module->devicePath();
-        QTemporaryDir dir;
-        const QString alias = dir.filePath(QStringLiteral("alias"));
-        QVERIFY(QFile::link(device, alias));
-        PortMap map;
-        map.set(1, device);
-        if (!second.isEmpty())
-            map.set(2, second == QLatin1String("alias") ? alias : device);
-        w->rebuild(map);
-        WindowFixture other(false);
-        other.rebuild(map);
-        QComboBox* comport = w->combo("comport");
-        QStringList listed;
-        for (int i = 0; i < comport->count(); ++i)
-            listed << comport->itemText(i);
-        QCOMPARE(listed, entries);
-        comport->setCurrentIndex(comport->count() - 1);
-        QSerialPort program(device);
-        if (holder == QLatin1String("window"))
-            QVERIFY(other.openPort()); // its first entry
-        else if (holder == QLatin1String("program"))
-            QVERIFY(program.open(QIODevice::ReadWrite));
-        else
-            w->module.reset();
-
-        w->click("comopen");
-        QCOMPARE(w->messages(), QStringList{message});
-        QCOMPARE(w->button("comopen")->text(), QStringLiteral("Close"));
-        QVERIFY(!w->form->serialLink().portOpen());
-        QCOMPARE(w->enabledCommandButtons(), 0);
-
-        if (other.form->serialLink().portOpen())
-            other.click("comopen");
-        program.close();
-        w->click("comopen"); // closes quietly
-        w->click("comopen");
-        if (!w->module) {
-            QCOMPARE(w->messages(), (QStringList{message, message}));
-            QVERIFY(!w->form->serialLink().portOpen());
-            return;
-        }
-        QCOMPARE(w->messages(), QStringList{message});
-        QCOMPARE(w->enabledCommandButtons(), 12);
-        w->click("Command1");
-        QTRY_COMPARE(w->status(), kOk);
     }
 
     // A pseudo-terminal never raises a receive event with nothing waiting nor delivers once

@@ -5,11 +5,16 @@
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
+#include <QSerialPort>
+#include <QTemporaryDir>
 #include <QTime>
 #include <QTimer>
 
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <vector>
 
 using namespace zentrava;
 using namespace zentrava::test;
@@ -36,6 +41,13 @@ static void expectPort(WindowFixture& f, const char* caption, QColor colour, boo
     QCOMPARE(f.enabledCommandButtons(), open ? 12 : 0);
     QCOMPARE(f.form->panelText(1), open ? "Opened 9600,n,8,1" : "Closed 9600,n,8,1");
 }
+
+class FakePorts final : public PortSource {
+public:
+    QList<PortDevice> present;
+    QList<PortDevice> devices() const override { return present; }
+    void announce() { Q_EMIT changed(); }
+};
 
 class TestWindow : public QObject {
     Q_OBJECT
@@ -68,25 +80,38 @@ private Q_SLOTS:
         QCOMPARE(controls, 24);
     }
 
-    // A few controls as the operator sees them, odd spellings included.
+    // A few controls as the operator sees them, odd spellings included; a list box shows its
+    // items, then its text.
     void controls_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QRect>("twips");  // only for a few, to check the layout
         QTest::addColumn<QString>("says"); // a part of its tooltip
-        const auto row = [](const char* name, const char* text, QRect twips = {},
+        const auto row = [](const char* name, const QString& text, QRect twips = {},
                             const char* says = "") {
             QTest::newRow(name) << text << twips << says;
         };
+        const auto numbers = [](int first, int last) {
+            QStringList list;
+            for (int n = first; n <= last; ++n)
+                list << QString::number(n);
+            return list.join(u' ');
+        };
+        const QString rates = QStringLiteral("1200 2400 4800 9600 19200 38400 57600");
         row("Frame1", "Usart", {100, 120, 1890, 630}); // moved
-        row("comport", "", {960, 240, 840, 300}, "COM1 to COM16");
+        row("comport", "|", {960, 240, 840, 300}, "COM1 to COM16");
         row("TXfrequency", "868", {120, 270, 700, 280}, "855 to 875 MHz");
         row("Frame6", "RF_Channel", {4950, 900, 2900, 735});
+        row("Combo1", numbers(0, 32) + "|0", {}, "0 to 255");
         row("Command1", "Read", {}, "Read the RF channel, 0 to 255");
         row("Frame5", "ProductID(1~65536)");
         row("id", "00000", {}, "1 to 65535");
+        row("Frame7", "RX frequency");
         row("readpowerlevel", "Rread");
+        row("Combo2", numbers(1, 127) + "|127");
         row("Command3", "Rread");
-        row("scheckbits", "n", {}, "n (none), e (even) or o (odd)");
+        row("datarate", rates + "|9600");
+        row("sbaudrate", rates + " 115200|9600");
+        row("scheckbits", "n e o|n", {}, "n (none), e (even) or o (odd)");
         row("writeserial", "Write", {4600, 250, 800, 300});
         row("Image1", "", {360, 1440, 1170, 1155}, "Open " ZENTRAVA_MAKER_URL);
     }
@@ -98,32 +123,20 @@ private Q_SLOTS:
         WindowFixture f(false);
         QWidget* w = f.widget(QTest::currentDataTag());
         QVERIFY2(w->toolTip().contains(says), qPrintable(w->toolTip()));
-        const QByteArray property = qobject_cast<QGroupBox*>(w) ? "title" : "text";
-        QCOMPARE(qobject_cast<QComboBox*>(w) ? qobject_cast<QComboBox*>(w)->currentText()
-                                             : w->property(property).toString(),
-                 text);
+        QString shown = w->property(qobject_cast<QGroupBox*>(w) ? "title" : "text").toString();
+        if (auto* box = qobject_cast<QComboBox*>(w)) {
+            QStringList items;
+            for (int i = 0; i < box->count(); ++i)
+                items << box->itemText(i);
+            // Only the port list is not editable; no entry is picked at start-up.
+            QCOMPARE(box->isEditable(), box->count() > 0);
+            QCOMPARE(box->currentIndex(), -1);
+            shown = items.join(u' ') + u'|' + box->currentText();
+        }
+        QCOMPARE(shown, text);
         const double px = f.form->logicalDpiX() / 96.0 / 15; // 15 twips a pixel at 96 DPI
         if (!twips.isNull())
             QCOMPARE(w->geometry(), QRect(twips.topLeft() * px, twips.size() * px));
-    }
-
-    // The lists: what the module takes, where the editable boxes start empty-handed.
-    void lists() {
-        WindowFixture f(false);
-        const auto items = [&](const char* name) {
-            QStringList texts;
-            QComboBox* box = f.combo(name);
-            for (int i = 0; i < box->count(); ++i)
-                texts << box->itemText(i);
-            const bool fresh = box->isEditable() && box->currentIndex() == -1;
-            return texts.join(u' ') + u'|' + box->currentText() + (fresh ? "" : " (picked)");
-        };
-        QCOMPARE(items("datarate"), QString("1200 2400 4800 9600 19200 38400 57600|9600"));
-        QCOMPARE(items("sbaudrate"), QString("1200 2400 4800 9600 19200 38400 57600 115200|9600"));
-        QCOMPARE(items("scheckbits"), QString("n e o|n"));
-        QVERIFY(items("Combo1").startsWith("0 1 2 ") && items("Combo1").endsWith(" 31 32|0"));
-        QVERIFY(items("Combo2").startsWith("1 2 3 ") && items("Combo2").endsWith(" 126 127|127"));
-        QVERIFY(!f.widget("Frame7")->isEnabled());
     }
 
     void lifeOfTheWindow() {
@@ -171,46 +184,162 @@ private Q_SLOTS:
         QCOMPARE(f.messages(), QStringList());
     }
 
-    // Each way an open can fail: one message, then "Close" in light blue on a closed port. A
-    // device taken or gone after the window listed it is in tst_window_faults::portTaken.
-    void openFails_data() {
-        QTest::addColumn<QString>("operation"); // that a scripted link fails with `code`
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("message"); // %1: the device
-        auto row = [](const char* cause, const char* operation, int code, const char16_t* text) {
-            QTest::newRow(cause) << operation << code << QString::fromUtf16(text);
+    // The list follows the devices that come and go while the port is closed, keeps the entry
+    // shown, and opens the device an entry stands for; tst_port_source numbers them.
+    void portListFollowsTheDevices() {
+        std::vector<std::unique_ptr<emu::PtyHost>> hosts;
+        for (int i = 0; i < 3; ++i) {
+            hosts.push_back(std::make_unique<emu::PtyHost>());
+            QVERIFY(hosts.back()->open());
+        }
+        // Letters follow device paths, so "a" sorts before "b".
+        std::sort(hosts.begin(), hosts.end(),
+                  [](const auto& x, const auto& y) { return x->devicePath() < y->devicePath(); });
+        const auto letter = [&](const QString& path) {
+            for (std::size_t i = 0; i < hosts.size(); ++i) {
+                if (hosts[i]->devicePath() == path)
+                    return QString(QChar(u'a' + int(i)));
+            }
+            return QStringLiteral("?");
         };
-        row("empty port list", "", 8002, u"Port is not available\uFF01");
-        row("no permission", "open", serial_error::kPermissionDenied,
-            u"No permission to open %1,please join the group that owns it (dialout on Debian) "
-            u"and log in again\uFF01");
-        row("scripted 380", "setSettings", 380, u"Illegal properties\uFF01");
-        row("scripted 8012", "open", 8012, u"No power\uFF01");
-        row("scripted unknown code", "open", 8099, u"");
+        auto source = std::make_unique<FakePorts>();
+        FakePorts& ports = *source;
+        const auto plug = [&](char c, bool announce = true) {
+            ports.present.append({hosts[std::size_t(c - 'a')]->devicePath(), QString(), 0});
+            if (announce)
+                ports.announce();
+        };
+        const auto unplug = [&](char c) {
+            const QString path = hosts[std::size_t(c - 'a')]->devicePath();
+            ports.present.removeIf([&](const PortDevice& d) { return d.device == path; });
+            ports.announce();
+        };
+        plug('b');
+        WindowFixture f(false);
+        f.form = std::make_unique<Form1>(std::move(source), f.recorders.services());
+        QComboBox* list = f.combo("comport");
+        // "COM1=a *COM2=b": each entry with the device its tip names, the current one starred.
+        const auto shown = [&] {
+            QStringList entries;
+            for (int i = 0; i < list->count(); ++i)
+                entries
+                    << (i == list->currentIndex() ? "*" : "") + list->itemText(i) + '=' +
+                           letter(list->itemData(i, Qt::ToolTipRole).toString().section(' ', 0, 0));
+            return entries.join(' ');
+        };
+        QCOMPARE(shown(), QStringLiteral("*COM1=b"));
+        plug('a'); // a new device takes the lowest free number
+        QTRY_COMPARE(shown(), QStringLiteral("*COM1=b COM2=a"));
+        list->setCurrentIndex(1);
+        QVERIFY(f.openPort());
+        QCOMPARE(letter(f.form->serialLink().deviceName()), QStringLiteral("a"));
+        unplug('b');
+        plug('c');
+        QCOMPARE(shown(), QStringLiteral("COM1=b *COM2=a")); // nothing changes while open
+        QVERIFY(!list->isEnabled());
+        f.click("comopen");
+        QTRY_COMPARE(shown(), QStringLiteral("COM1=c *COM2=a"));
+        plug('b', false);
+        QTest::keyClick(list, Qt::Key_Down, Qt::AltModifier); // dropping it down reads it again
+        list->hidePopup();
+        QTRY_COMPARE(shown(), QStringLiteral("COM1=c *COM2=a COM3=b"));
+        unplug('a'); // the entry shown goes, the first one is shown
+        QTRY_COMPARE(shown(), QStringLiteral("*COM1=c COM3=b"));
+        QVERIFY(f.openPort());
+        QCOMPARE(letter(f.form->serialLink().deviceName()), QStringLiteral("c"));
+        hosts[2]->vanish();
+        unplug('c');
+        QTRY_COMPARE(shown(), QStringLiteral("*COM3=b"));
+        QCOMPARE(f.messages(), QStringList{kDeviceError});
+    }
+
+    // Each way an open can fail: one message, then "Close" in light blue on a closed port that
+    // the next click closes quietly. Once a holder lets go the port opens and a request
+    // succeeds; a device that is gone stays so.
+    void openFails_data() {
+        QTest::addColumn<QString>("how"); // a scripted link's failing operation and code, or who
+                                          // holds the device, or what the map says
+        QTest::addColumn<QString>("entries");
+        QTest::addColumn<QString>("message"); // %1: the device
+        const auto row = [](const char* name, const QString& how, const char* entries,
+                            const QString& message) {
+            QTest::newRow(name) << how << entries << message;
+        };
+        row("empty port list", "none", "", kNotAvailable);
+        // Root opens a device whatever its mode, so for root the refusal has to be scripted.
+        row("no permission", ::geteuid() ? "chmod" : "open 8090", ::geteuid() ? "COM1" : "",
+            QStringLiteral("No permission to open %1,please join the group that owns it (dialout "
+                           "on Debian) and log in again\uFF01"));
+        row("scripted 380", "setSettings 380", "", QStringLiteral("Illegal properties\uFF01"));
+        row("scripted 8012", "open 8012", "", QStringLiteral("No power\uFF01"));
+        row("scripted unknown code", "open 8099", "", QString());
+        // A device keeps one number, whatever the map says.
+        row("same device listed twice, held by another window", "twice", "COM2", kAlreadyOpen);
+        row("same device under an alias, held by another window", "alias", "COM1 COM2",
+            kAlreadyOpen);
+        row("taken by another program after the probe", "program", "COM1", kAlreadyOpen);
+        row("gone after the probe", "gone", "COM1", kNotAvailable);
     }
 
     void openFails() {
-        QFETCH(QString, operation);
-        QFETCH(int, code);
+        QFETCH(QString, how);
+        QFETCH(QString, entries);
         QFETCH(QString, message);
-        const QString cause = QTest::currentDataTag();
-        WindowFixture f(cause != "empty port list");
-        // Root opens a device whatever its mode, so for root the refusal has to be scripted.
-        if (cause == "no permission" && ::geteuid() != 0) {
-            QCOMPARE(::chmod(qPrintable(f.module->devicePath()), 0), 0);
-        } else if (!operation.isEmpty()) {
+        WindowFixture f(how != "none");
+        WindowFixture other(false);
+        const QString device = f.module ? f.module->devicePath() : QString();
+        QSerialPort program(device);
+        QTemporaryDir dir;
+        const QString alias = dir.filePath(QStringLiteral("alias"));
+        PortMap map;
+        map.set(1, device);
+        if (how == "alias")
+            QVERIFY(QFile::link(device, alias));
+        if (how == "twice" || how == "alias")
+            map.set(2, how == "alias" ? alias : device);
+        if (how.contains(u' ')) {
             auto link = std::make_unique<ScriptedLink>();
-            link->failures.insert(operation, code);
+            link->failures.insert(how.section(u' ', 0, 0), how.section(u' ', 1).toInt());
             f.rebuild({}, std::move(link));
+        } else if (!device.isEmpty()) {
+            f.rebuild(map);
+            other.rebuild(map);
         }
+        QComboBox* comport = f.combo("comport");
+        QStringList listed;
+        for (int i = 0; i < comport->count(); ++i)
+            listed << comport->itemText(i);
+        QCOMPARE(listed.join(u' '), entries);
+        comport->setCurrentIndex(comport->count() - 1);
+        if (how == "chmod")
+            QCOMPARE(::chmod(qPrintable(device), 0), 0);
+        else if (how == "twice" || how == "alias")
+            QVERIFY(other.openPort()); // its first entry
+        else if (how == "program")
+            QVERIFY(program.open(QIODevice::ReadWrite));
+        else if (how == "gone")
+            f.module.reset();
 
         f.click("comopen");
         expectPort(f, "Close", kLightBlue, false);
-        QCOMPARE(f.messages().size(), message.isEmpty() ? 0 : 1);
+        message.replace("%1", f.form->serialLink().deviceName());
+        const QStringList once = message.isEmpty() ? QStringList() : QStringList{message};
+        QCOMPARE(f.messages(), once);
         f.click("comopen"); // closes quietly
         expectPort(f, "Open", {}, false);
-        message.replace("%1", f.form->serialLink().deviceName());
-        QCOMPARE(f.messages(), message.isEmpty() ? QStringList() : QStringList{message});
+        QCOMPARE(f.messages(), once);
+        if (other.form->serialLink().portOpen())
+            other.click("comopen");
+        program.close();
+        if (how == "gone") {
+            f.click("comopen");
+            QCOMPARE(f.messages(), once + once);
+        } else if (how == "program" || how == "twice" || how == "alias") {
+            QVERIFY(f.openPort());
+            f.click("Command1");
+            QTRY_COMPARE(f.status(), kOk);
+            QCOMPARE(f.messages(), once);
+        }
     }
 };
 
