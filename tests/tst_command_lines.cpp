@@ -5,6 +5,14 @@
 #include <QProcessEnvironment>
 #include <QTest>
 
+// Each program's path by its name.
+static QMap<QString, QString> programPaths() {
+    QMap<QString, QString> programs;
+    for (const QString& path : QStringLiteral(ZENTRAVA_PROGRAMS).split(QLatin1Char('|')))
+        programs.insert(path.section(QLatin1Char('/'), -1), path);
+    return programs;
+}
+
 class TestCommandLines : public QObject {
     Q_OBJECT
 
@@ -16,9 +24,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("out"); // a part of stdout
         QTest::addColumn<QString>("err"); // a part of stderr; none at all when empty
         const QString version = QStringLiteral(ZENTRAVA_VERSION);
-        QMap<QString, QString> programs;
-        for (const QString& path : QStringLiteral(ZENTRAVA_PROGRAMS).split(QLatin1Char('|')))
-            programs.insert(path.section(QLatin1Char('/'), -1), path);
+        const QMap<QString, QString> programs = programPaths();
         auto row = [&](const QString& name, const char* what, QStringList arguments, int status,
                        QString out, QString err = {}) {
             QTest::addRow("%s %s", qPrintable(name), what)
@@ -71,6 +77,31 @@ private Q_SLOTS:
             QCOMPARE(stderrText, QString());
         else
             QVERIFY2(stderrText.contains(err), qPrintable(stderrText));
+    }
+
+    // The emulator's options set the values its module holds, as kt7720ctl reads them back.
+    void emulatorOptions() {
+        const QMap<QString, QString> programs = programPaths();
+        if (!programs.contains(QStringLiteral("kt7720ctl"))) {
+            // QSKIP's variadic form trips clang's pedantic warnings.
+            QTest::qSkip("kt7720ctl is not built", __FILE__, __LINE__);
+            return;
+        }
+        QProcess emulator;
+        emulator.start(programs.value(QStringLiteral("kt7720-emu")),
+                       QStringLiteral("--channel 7 --power 20 --data-rate 6 --baud 5 --parity 1 "
+                                      "--id 4660 --frequency 870")
+                           .split(u' '));
+        QVERIFY(emulator.waitForReadyRead(30000));
+        const QString device = QString::fromLocal8Bit(emulator.readLine()).trimmed();
+        QProcess ctl;
+        ctl.start(programs.value(QStringLiteral("kt7720ctl")), {"--port", device, "get"});
+        QVERIFY(ctl.waitForFinished(60000));
+        emulator.kill();
+        emulator.waitForFinished();
+        QCOMPARE(QString::fromLocal8Bit(ctl.readAllStandardOutput()),
+                 QStringLiteral("channel=7\npower=20\nfrequency=870\nid=4660\ndatarate=38400\n"
+                                "baud=19200\nparity=e\n"));
     }
 };
 
