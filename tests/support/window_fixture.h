@@ -1,19 +1,72 @@
 #pragma once
 
 #include "app/form1.h"
+#include "app/ui_services.h"
 #include "emulator/pty_host.h"
-#include "support/recorders.h"
 
 #include <QComboBox>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 
 namespace zentrava::test {
+
+// Stands in for modal boxes: remembers each message instead of waiting for an operator. With
+// `whileUp` set, the box stays up, running its own event loop as a modal box does, while
+// `whileUp` runs once.
+class RecordingMessages final : public MessageSink {
+public:
+    void warn(QWidget*, const QString& text) override {
+        messages.append(text);
+        if (!whileUp)
+            return;
+        QEventLoop box;
+        QTimer::singleShot(0, &box, [&] {
+            std::exchange(whileUp, {})();
+            box.quit();
+        });
+        box.exec();
+    }
+    QStringList messages;
+    std::function<void()> whileUp;
+};
+
+class RecordingLauncher final : public Launcher {
+public:
+    void openUrl(const QUrl& url) override { urls.append(url); }
+    QList<QUrl> urls;
+};
+
+class FakeClipboard final : public Clipboard {
+public:
+    std::optional<QString> text() override {
+        return readable ? std::optional(content) : std::nullopt;
+    }
+    bool setText(const QString& text) override {
+        content = writable ? text : content;
+        return writable;
+    }
+    QString content;
+    bool readable = true;
+    bool writable = true;
+};
+
+// The services a window is given, recording what it asks of them.
+struct Recorders {
+    RecordingMessages messages;
+    RecordingLauncher launcher;
+    FakeClipboard clipboard;
+    UiServices services() { return {&messages, &launcher, &clipboard}; }
+};
 
 // The window's words, exactly as the operator sees them.
 inline const QString kOk = QStringLiteral("Success!");
@@ -153,7 +206,6 @@ public:
             .join(QStringLiteral(" | "));
     }
     QByteArray wire() const { return module->received(); }
-    emu::ModuleSettings& moduleSettings() { return module->model().settings(); }
     QStringList& messages() { return recorders.messages.messages; }
 
     Recorders recorders;
