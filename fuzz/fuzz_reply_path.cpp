@@ -50,11 +50,10 @@ void checkValue(CommandCode code, const ModuleValue& value, const QByteArray& re
 
 } // namespace
 
-// One link and session for the whole run, as in the tool: each request starts afresh.
+// A session afresh for each input, so that an input replays alone exactly as it ran; the
+// link lives for the whole run, as the tool's does.
 struct Harness {
-    Harness() : session(link) {
-        link.openablePorts = {1};
-        link.setPortOpen(true);
+    explicit Harness(test::ScriptedLink& link) : session(link) {
         session.setTimeout(0);
         QObject::connect(&session, &ModuleSession::accepted,
                          [this](CommandCode code, const ModuleValue& value) {
@@ -68,27 +67,42 @@ struct Harness {
             answered = code;
             check(session.pending() == 0);
         });
+        // Only a whole, well-formed reply to a request left unanswered may be dropped.
+        QObject::connect(&session, &ModuleSession::lateReplyDropped,
+                         [this](const QByteArray& late) {
+                             const CommandCode code = CommandCode(std::uint8_t(late.at(6)));
+                             check(unanswered.contains(code) && code != session.pending());
+                             check(replyLayoutValid(late, code));
+                             unanswered.removeOne(code);
+                             ++dropped;
+                         });
     }
-    test::ScriptedLink link;
     ModuleSession session;
     int outcomes = 0;
     CommandCode answered = 0;
+    QList<CommandCode> unanswered;
+    int dropped = 0;
 };
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static Harness harness;
-    test::ScriptedLink& link = harness.link;
+    static test::ScriptedLink link;
+    if (!link.portOpen()) {
+        link.openablePorts = {1};
+        link.setPortOpen(true);
+    }
+    // The scripted link keeps every frame written.
+    link.written.clear();
+    link.waiting.clear();
+    Harness harness(link);
     ModuleSession& session = harness.session;
     int& outcomes = harness.outcomes;
-    const CommandCode& answered = harness.answered;
     Input input(data, size);
-    // The scripted link keeps every frame written; the harness lives for the whole run.
-    link.written.clear();
     session.setCheckByteVerified(input.byte() & 1);
 
     while (!input.empty()) {
         const CommandCode code = kCommandTable[input.byte() % kCommandTable.size()].code;
         outcomes = 0;
+        harness.dropped = 0;
         check(session.request(code, input.bytes(std::size_t(payloadLength(code)))) == 0);
         const int threshold = link.rThreshold();
         check(threshold == frameLength(code));
@@ -101,9 +115,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (arrived >= threshold)
                 link.raiseReceive();
         }
-        check(outcomes == (arrived >= threshold ? 1 : 0));
-        check(outcomes == 0 || answered == code);
+        check(outcomes <= (arrived >= threshold ? 1 : 0));
+        // A full reply ends the request, unless a late reply to an earlier one, whole or in part,
+        // stands before it: the session then waits for the rest.
+        check(outcomes == 1 || arrived < threshold ||
+              (link.rThreshold() > 0 && (harness.dropped > 0 || !harness.unanswered.isEmpty())));
+        check(outcomes == 0 || harness.answered == code);
         check(outcomes == 1 || session.pending() == code);
+        if (outcomes == 0)
+            harness.unanswered.append(code);
         // Nothing more may come of this request, whatever arrives after it was answered.
         if (outcomes == 1) {
             link.waiting += input.bytes(input.byte() % 8);
