@@ -35,7 +35,19 @@ void misbehave(emu::PtyHost& fixture, emu::Fault fault) {
     fixture.model().queueFault({});
 }
 
+struct Stop {
+    bool moduleOn;
+    int delayMs; // of every reply after the first
+    QString args;
+    int interruptAfter; // the request code; 0: none
+    int status;
+    QString out, err;
+    QList<int> wire;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Stop)
 
 class TestProvision : public QObject {
     Q_OBJECT
@@ -123,11 +135,9 @@ private Q_SLOTS:
         QCOMPARE(records.size(), 4);
         for (int i = 0; i < 3; ++i) {
             const QJsonObject record = QJsonDocument::fromJson(records[i]).object();
-            QCOMPARE(record[u"port"].toString(), device);
-            QCOMPARE(record[u"ok"].toBool(), i != 1);
-            QVERIFY(QRegularExpression(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$)"))
-                        .match(record[u"time"].toString())
-                        .hasMatch());
+            QVERIFY(record[u"port"] == device && record[u"ok"] == (i != 1));
+            QVERIFY(record[u"time"].toString().contains(
+                QRegularExpression(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$)"))));
         }
     }
 
@@ -148,53 +158,49 @@ private Q_SLOTS:
     }
 
     void stops_data() {
-        QTest::addColumn<bool>("moduleOn");
-        QTest::addColumn<int>("delayMs"); // of every reply after the first
-        QTest::addColumn<QString>("args");
-        QTest::addColumn<int>("interruptAfter"); // the request code; 0: none
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("out");
-        QTest::addColumn<QString>("err");
-        QTest::addColumn<QList<int>>("wire");
+        QTest::addColumn<Stop>("c");
         // The wire is not looked at while the fixture is empty.
         QTest::newRow("interrupted while waiting")
-            << false << 0 << "provision channel=5" << 6 << 0 << ""
-            << "provisioned 0, failed 0" << QList<int>{};
+            << Stop{false, 0, "provision channel=5", 6, 0, "", "provisioned 0, failed 0", {}};
         // The write's reply is a second late: the signal comes first.
         QTest::newRow("interrupted in the middle of a module")
-            << true << 1000 << "provision channel=5 power=20" << 5 << 1 << "FAILED  interrupted"
-            << "provisioned 0, failed 1" << QList<int>{6, 5};
+            << Stop{true,
+                    1000,
+                    "provision channel=5 power=20",
+                    5,
+                    1,
+                    "FAILED  interrupted",
+                    "provisioned 0, failed 1",
+                    {6, 5}};
         QTest::newRow("log on a full disk")
-            << true << 0 << "provision channel=5 --log /dev/full" << 0 << 3 << "OK      channel=5"
-            << "cannot write the log /dev/full: No space left on device" << QList<int>{6, 5};
+            << Stop{true,
+                    0,
+                    "provision channel=5 --log /dev/full",
+                    0,
+                    3,
+                    "OK      channel=5",
+                    "cannot write the log /dev/full: No space left on device",
+                    {6, 5}};
         QTest::newRow("log that cannot be opened")
-            << true << 0 << "provision channel=5 --log @dir" << 0 << 3 << ""
-            << "cannot open the log" << QList<int>{};
+            << Stop{true, 0, "provision channel=5 --log @dir", 0, 3, "", "cannot open the log", {}};
     }
 
     void stops() {
-        QFETCH(bool, moduleOn);
-        QFETCH(int, delayMs);
-        QFETCH(QString, args);
-        QFETCH(int, interruptAfter);
-        QFETCH(int, status);
-        QFETCH(QString, out);
-        QFETCH(QString, err);
-        QFETCH(QList<int>, wire);
+        QFETCH(Stop, c);
         emu::PtyHost& fixture = addFixture(
-            moduleOn, delayMs ? emu::Fault{emu::FaultKind::Delay, delayMs} : emu::Fault{});
-        start(args);
-        if (interruptAfter) {
-            QTRY_VERIFY_WITH_TIMEOUT(requestCodes(fixture.received()).contains(interruptAfter),
+            c.moduleOn, c.delayMs ? emu::Fault{emu::FaultKind::Delay, c.delayMs} : emu::Fault{});
+        start(c.args);
+        if (c.interruptAfter) {
+            QTRY_VERIFY_WITH_TIMEOUT(requestCodes(fixture.received()).contains(c.interruptAfter),
                                      kWaitMs);
             ::kill(pid_t(ctl.processId()), SIGINT);
         }
         QTRY_COMPARE_WITH_TIMEOUT(ctl.state(), QProcess::NotRunning, kWaitMs);
-        const QString errText = QString::fromUtf8(ctl.readAllStandardError());
-        QVERIFY2(ctl.exitCode() == status && errText.contains(err), qPrintable(errText));
-        QVERIFY(lines.join(u'\n').contains(out));
-        if (moduleOn) // nothing after the signal or the failure, nothing before the log opened
-            QCOMPARE(requestCodes(fixture.received()), wire);
+        const QString err = QString::fromUtf8(ctl.readAllStandardError());
+        QVERIFY2(ctl.exitCode() == c.status && err.contains(c.err), qPrintable(err));
+        QVERIFY(lines.join(u'\n').contains(c.out));
+        if (c.moduleOn) // nothing after the signal or the failure, nothing before the log opened
+            QCOMPARE(requestCodes(fixture.received()), c.wire);
     }
 };
 
