@@ -112,7 +112,10 @@ class TestCli : public QObject {
 
     // The emulators live on this thread: the process is awaited with the event loop running.
     // Through the shell, so a row may redirect the output (">/dev/full", ">&-").
-    Run run(const QString& arguments) {
+    // Every module's port comes first.
+    Run run(QString arguments) {
+        for (std::size_t i = modules.size(); i-- > 0;)
+            arguments.prepend(QStringLiteral("--port @%1 ").arg(i));
         QProcess process;
         QSignalSpy finished(&process, &QProcess::finished);
         process.start(QStringLiteral("/bin/sh"),
@@ -153,96 +156,93 @@ private Q_SLOTS:
     void runs_data() {
         QTest::addColumn<Case>("c");
         // What each command prints.
-        row("get all", {""}, "--port @0 get", 0, kAll, "", {6, 12, 14, 10, 4, 2});
-        row("get in the order asked, once each", {""}, "--port @0 get power channel power", 0,
-            "power=127|channel=0", "", {12, 6});
-        row("get json", {"channel:3"}, "--port @0 --json get all", 0,
+        row("get all", {""}, "get", 0, kAll, "", {6, 12, 14, 10, 4, 2});
+        row("asked order, once each", {""}, "get power channel power", 0, "power=127|channel=0", "",
+            {12, 6});
+        row("get json", {"channel:3"}, "--json get all", 0,
             R"({"port":"@0","ok":true,"values":{"channel":3,"power":127,"frequency":)"
             R"(867.999973297119,"id":1,"datarate":9600,"baud":9600,"parity":"n"}})");
-        row("two ports in json", {"channel:3", "fault:silent"},
-            "--port @0 --port @1 --json --timeout 1000 get channel", 4,
-            R"({"port":"@0","ok":true,"values":{"channel":3}}|{"port":"@1","ok":false,"values":{},)"
-            R"("error":"no reply within 1000 ms while reading channel"})");
-        row("values beyond the window's lists", {"channel:200 power:0 id:0"},
-            "--port @0 get channel power id", 0, "channel=200|power=0|id=0");
-        row("set prints the answers", {""}, "--port @0 set channel=2.5 power=3.5 frequency=868", 0,
+        row("two ports in json", {"channel:3", "fault:silent"}, "--json --timeout 1000 get channel",
+            4,
+            R"({"port":"@0","ok":true,"values":{"channel":3}}|{"port":"@1","ok":false,)"
+            R"("values":{},"error":"no reply within 1000 ms while reading channel"})");
+        row("beyond the window's lists", {"channel:200 power:0 id:0"}, "get channel power id", 0,
+            "channel=200|power=0|id=0");
+        row("set prints the answers", {""}, "set channel=2.5 power=3.5 frequency=868", 0,
             "channel=2|power=4|frequency=867.999973297119", "", {5, 11, 13});
-        row("set json", {""}, "--port @0 --json set id=00042 parity=o", 0,
-            R"({"port":"@0","ok":true,"values":{"id":42,"baud":9600,"parity":"o"}})");
-        row("frames logged", {"channel:5"}, "--port @0 -v get channel", 0, "channel=5",
+        row("frames logged", {"channel:5"}, "-v get channel", 0, "channel=5",
             "T sent AF AF 00 00 AF 80 06 02 00 00 95 0D 0A\n"
             "T received AF AF 00 00 AF 00 06 02 05 00 1A 0D 0A\n");
         // Modules that fail, and the status that says how.
-        row("data rate code 0, other reads go on", {"dataRateCode:0"},
-            "--port @0 get datarate channel", 1, "channel=0", "names no known data rate", {4, 6});
-        row("frequency outside the band", {"frequency:00000000"}, "--port @0 get frequency", 1, "",
+        row("data rate 0, reads go on", {"dataRateCode:0"}, "get datarate channel", 1, "channel=0",
+            "names no known data rate", {4, 6});
+        row("frequency off the band", {"frequency:00000000"}, "get frequency", 1, "",
             "frequency 0 MHz is outside 855 to 875");
-        row("bad check byte", {"badcheck:6=0500"}, "--port @0 get channel", 1, "", "(check byte)");
-        row("bad check byte ignored", {"badcheck:6=0500"},
-            "--port @0 --ignore-check-byte get channel", 0, "channel=5");
-        row("write not taken", {"reply:5=0400"}, "--port @0 set channel=5", 1, "channel=4",
+        row("bad check byte", {"badcheck:6=0500"}, "get channel", 1, "", "(check byte)");
+        row("check byte ignored", {"badcheck:6=0500"}, "--ignore-check-byte get channel", 0,
+            "channel=5");
+        row("write not taken", {"reply:5=0400"}, "set channel=5", 1, "channel=4",
             "did not take channel=5: it answered channel=4");
-        row("read back differs", {"reply:5=0500 reply:6=0400"}, "--port @0 set channel=5 --verify",
-            1, "channel=5", "channel=5 was written but reads back as channel=4", {5, 6});
-        row("a bad write stops the rest", {"fault:wrong-code"},
-            "--port @0 set channel=5 baud=1200 parity=n", 1, "", "while writing channel", {5});
+        row("read back differs", {"reply:5=0500 reply:6=0400"}, "set channel=5 --verify", 1,
+            "channel=5", "channel=5 was written but reads back as channel=4", {5, 6});
+        row("a bad write stops the rest", {"fault:wrong-code"}, "set channel=5 baud=1200 parity=n",
+            1, "", "while writing channel", {5});
         row("missing device", {}, "--port /dev/kt7720-missing get", 3, "",
             "/dev/kt7720-missing: cannot open the port: Port is not available");
-        row("a device that is no terminal", {}, "--port /dev/null get", 3, "",
+        row("no terminal", {}, "--port /dev/null get", 3, "",
             "/dev/null: cannot open the port: /dev/null is not a serial device");
         row("a regular file", {}, "--port @profile get", 3, "", "p.json is not a serial device");
         row("a directory", {}, "--port / get", 3, "", "/: cannot open the port: / is a directory");
-        row("output to a full disk", {""}, ">/dev/full --port @0 --json get", 3, "",
+        row("output to a full disk", {""}, ">/dev/full --json get", 3, "",
             "cannot write the output: No space left on device");
-        row("output closed", {""}, ">&- --port @0 set channel=1", 3, "",
+        row("output closed", {""}, ">&- set channel=1", 3, "",
             "cannot write the output: Bad file descriptor", {5});
-        row("vanished", {"fault:vanish"}, "--port @0 get", 3, "", "@0: the port was lost");
-        row("silent", {"fault:silent"}, "--port @0 --timeout 200 get", 4, "",
+        row("vanished", {"fault:vanish"}, "get", 3, "", "@0: the port was lost");
+        row("silent", {"fault:silent"}, "--timeout 200 get", 4, "",
             "@0: no reply within 200 ms while reading channel", {6});
         // The session's 800 ms never fire early (tst_transaction tells why these two).
-        row("replies at 770 ms are in time", {"fault:delay:770", "fault:delay:770"},
-            "--port @0 --port @1 --timeout 800 get channel power", 0,
+        row("770 ms is in time", {"fault:delay:770", "fault:delay:770"},
+            "--timeout 800 get channel power", 0,
             "@0 channel=0|@0 power=127|@1 channel=0|@1 power=127");
-        row("replies at 830 ms are late", {"fault:delay:830", "fault:delay:830", "fault:delay:830"},
-            "--port @0 --port @1 --port @2 --timeout 800 get id", 4, "", "no reply within 800 ms");
-        row("a retry gets the answer", {"queue:silent"},
-            "--port @0 --timeout 1000 --retries 1 get id", 0, "id=1", "", {10, 10});
+        row("830 ms is late", {"fault:delay:830", "fault:delay:830", "fault:delay:830"},
+            "--timeout 800 get id", 4, "", "no reply within 800 ms");
+        row("a retry gets the answer", {"queue:silent"}, "--timeout 1000 --retries 1 get id", 0,
+            "id=1", "", {10, 10});
         // The first reply is late, so the request goes again; its twin, the reply to the
         // retry, arrives while power is awaited, and power's own reply after it.
         row("a late reply after a retry", {"queue:delay:1500 fault:delay:1000"},
-            "--port @0 --timeout 1000 --retries 1 get channel power", 0, "channel=0|power=127");
-        row("retries used up", {"fault:silent"}, "--port @0 --timeout 200 --retries 2 set id=7", 4,
-            "", "while writing id (3 tries)", {9, 9, 9});
+            "--timeout 1000 --retries 1 get channel power", 0, "channel=0|power=127");
+        row("retries used up", {"fault:silent"}, "--timeout 200 --retries 2 set id=7", 4, "",
+            "while writing id (3 tries)", {9, 9, 9});
         row("largest status of the ports", {"fault:wrong-code", "fault:silent", ""},
-            "--port @0 --port @1 --port @2 --timeout 1000 get channel", 4, "@2 channel=0");
+            "--timeout 1000 get channel", 4, "@2 channel=0");
         // The order of the writes, and what they leave the module holding.
-        row("serial written last", {""}, "--port @0 set parity=e baud=19200 channel=5", 0,
+        row("serial written last", {""}, "set parity=e baud=19200 channel=5", 0,
             "channel=5|baud=19200|parity=e", "", {5, 1});
-        row("lone baud keeps the parity", {"parityCode:2"}, "--port @0 set baud=4800", 0,
+        row("lone baud keeps the parity", {"parityCode:2"}, "set baud=4800", 0,
             "baud=4800|parity=o", "", {2, 1});
-        row("lone parity keeps the baud", {"baudCode:8"}, "--port @0 set parity=e", 0,
-            "baud=115200|parity=e", "", {2, 1});
-        row("verify before the serial write", {""}, "--port @0 set baud=2400 id=4660 --verify", 0,
+        row("lone parity keeps the baud", {"baudCode:8"}, "set parity=e", 0, "baud=115200|parity=e",
+            "", {2, 1});
+        row("verify before the serial write", {""}, "set baud=2400 id=4660 --verify", 0,
             "id=4660|baud=2400|parity=n", "", {2, 9, 10, 1, 2});
         row("every name", {""},
-            "--port @0 set parity=o baud=115200 datarate=57600 id=65535 frequency=855 power=1 "
-            "channel=32",
-            0, "channel=32|power=1|frequency=855|id=65535|datarate=57600|baud=115200|parity=o", "",
+            "set parity=o baud=115200 datarate=57600 id=65535 frequency=855 power=1 channel=32", 0,
+            "channel=32|power=1|frequency=855|id=65535|datarate=57600|baud=115200|parity=o", "",
             {5, 11, 13, 9, 3, 1});
-        row("profile, the command line wins", {""}, "--port @0 set --from @profile power=10", 0,
+        row("profile, the command line wins", {""}, "set --from @profile power=10", 0,
             "channel=7|power=10|frequency=870", "", {5, 11, 13},
             R"({"channel": 7, "power": "9", "frequency": 870})");
         // What get --json printed for another module, every value away from the start-up ones.
-        row("a get --json line clones a module", {""}, "--port @0 set --from @profile --verify", 0,
+        row("a get --json line clones a module", {""}, "set --from @profile --verify", 0,
             "channel=7|power=100|frequency=862.883348464966|id=4660|datarate=38400|baud=19200|"
             "parity=o",
             "", {5, 11, 13, 9, 3, 6, 12, 14, 10, 4, 1, 2},
             R"({"port":"/dev/x","ok":true,"values":{"channel":7,"power":100,)"
             R"("frequency":862.883348464966,"id":4660,"datarate":38400,"baud":19200,"parity":"o"}})");
         // Refused before anything is sent, to any of the ports; tst_protocol has the number texts.
-        const auto refused = [](const char* name, const QString& args, const char* err,
+        const auto refused = [](const char* name, const char* args, const char* err,
                                 const QByteArray& profile = {}) {
-            row(name, {"", ""}, qPrintable("--port @0 --port @1 " + args), 2, "", err, {}, profile);
+            row(name, {"", ""}, args, 2, "", err, {}, profile);
         };
         refused("channel above 255", "set channel=255.5",
                 "channel=255.5 refused: channel takes a number");
@@ -288,19 +288,18 @@ private Q_SLOTS:
     void eightModulesAtOnce() {
         QSignalSpy silent(&addModule("fault:silent"), &emu::PtyHost::requestReceived);
         addModule("fault:vanish");
-        QString args = "--port @0 --port @1", out;
+        QString out;
         qsizetype silentHeard = 0; // when another module was last asked
         for (int i = 2; i < 8; ++i) {
             connect(&addModule(QStringLiteral("channel:%1").arg(i)), &emu::PtyHost::requestReceived,
                     &silent, [&] { silentHeard = silent.count(); });
-            args += QStringLiteral(" --port @%1").arg(i);
             for (const QString& line :
                  QString(kAll)
                      .replace("channel=0", QStringLiteral("channel=%1").arg(i))
                      .split(u'|'))
                 out += QStringLiteral("@%1 %2\n").arg(i).arg(line);
         }
-        const Run got = run(args + " --timeout 2000 --retries 1 get all");
+        const Run got = run("--timeout 2000 --retries 1 get all");
         QCOMPARE(got.out, expand(out));
         QCOMPARE(got.status, 4);
         QVERIFY2(got.err.contains(expand("@0: no reply within 2000 ms")) &&

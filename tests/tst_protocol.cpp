@@ -84,21 +84,6 @@ private Q_SLOTS:
         QCOMPARE(drifted, QStringList());
     }
 
-    void decodeFrequencyText_data() {
-        QTest::addColumn<uint>("word");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("868") << 0x3906eeefu << "868.000001907349";
-        QTest::newRow("largest") << 0xffffffffu << "4304.99997138977";
-        QTest::newRow("no exponent") << 0x00000001u << "0.0000286102294921875";
-        QTest::newRow("zero") << 0u << "0";
-    }
-
-    void decodeFrequencyText() {
-        QFETCH(uint, word);
-        QFETCH(QString, text);
-        QCOMPARE(formatFrequency(decodeFrequency(test::frequencyWord(word))), text);
-    }
-
     // Each text through the three readers the window uses: a byte for the lists, a product
     // id, and the leading number the frequency box goes by. Rows "text byte id leading", -1:
     // refused, "_" a blank.

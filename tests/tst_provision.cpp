@@ -21,12 +21,10 @@ using zentrava::test::requestCodes;
 namespace {
 
 constexpr int kWaitMs = 20000;
-constexpr int kPollLength = 13; // a read of the channel
 
 // Requests other than the reads of the channel that tell whether a module is on.
 qsizetype beyondPolls(const emu::PtyHost& fixture) {
-    const QList<int> codes = requestCodes(fixture.received());
-    return std::count_if(codes.begin(), codes.end(), [](int code) { return code != 6; });
+    return requestCodes(fixture.received()).size() - requestCodes(fixture.received()).count(6);
 }
 
 // The read that finds the module is answered well, the rest with `fault`.
@@ -37,12 +35,12 @@ void misbehave(emu::PtyHost& fixture, emu::Fault fault) {
 
 struct Stop {
     bool moduleOn;
-    int delayMs; // of every reply after the first
-    QString args;
+    int delayMs;        // of every reply after the first
     int interruptAfter; // the request code; 0: none
+    QString args;
     int status;
     QString out, err;
-    QList<int> wire;
+    QList<int> wire; // not looked at while the fixture is empty
 };
 
 } // namespace
@@ -79,11 +77,15 @@ class TestProvision : public QObject {
         ctl.start(QStringLiteral(KT7720CTL_PATH), words);
     }
 
-    // The program asks `polls` more times: enough, after two, for it to have seen the change.
+    void interruptAndWait() {
+        ::kill(pid_t(ctl.processId()), SIGINT);
+        QTRY_COMPARE_WITH_TIMEOUT(ctl.state(), QProcess::NotRunning, kWaitMs);
+    }
+
+    // The program asks `polls` more times (13 bytes each): after two it has seen the change.
     static bool asked(const emu::PtyHost& fixture, int polls) {
-        const qsizetype mark = fixture.received().size();
-        return QTest::qWaitFor(
-            [&] { return fixture.received().size() >= mark + polls * kPollLength; }, kWaitMs);
+        const qsizetype mark = fixture.received().size() + polls * 13;
+        return QTest::qWaitFor([&] { return fixture.received().size() >= mark; }, kWaitMs);
     }
 
 private Q_SLOTS:
@@ -113,18 +115,15 @@ private Q_SLOTS:
         fixture.putOn({});
         QTRY_COMPARE_WITH_TIMEOUT(lines.size(), 3, kWaitMs);
         QVERIFY(asked(fixture, 2));
-        ::kill(pid_t(ctl.processId()), SIGINT);
-        QTRY_COMPARE_WITH_TIMEOUT(ctl.state(), QProcess::NotRunning, kWaitMs);
+        interruptAndWait();
 
         QCOMPARE(ctl.exitCode(), 1);
         QVERIFY(ctl.readAllStandardError().endsWith("provisioned 2, failed 1\n"));
-        const QString device = fixture.devicePath();
         const QString ok =
-            device + QStringLiteral("  OK      channel=5 power=20 baud=19200 parity=n");
-        QCOMPARE(lines.at(0), ok);
-        QVERIFY2(lines.at(1).startsWith(device + QStringLiteral("  FAILED  bad reply (header")),
+            fixture.devicePath() + "  OK      channel=5 power=20 baud=19200 parity=n";
+        QCOMPARE(lines.mid(0, 1) + lines.mid(2), (QStringList{ok, ok}));
+        QVERIFY2(lines.at(1).startsWith(fixture.devicePath() + "  FAILED  bad reply (header"),
                  qPrintable(lines.at(1)));
-        QCOMPARE(lines.at(2), ok);
         // Each module asked once, the failed one up to its first bad reply; polls after a new
         // baud rate went at it, and a fresh module was asked at 9600 again.
         QCOMPARE(beyondPolls(fixture), 6 + 1 + 6);
@@ -135,7 +134,7 @@ private Q_SLOTS:
         QCOMPARE(records.size(), 4);
         for (int i = 0; i < 3; ++i) {
             const QJsonObject record = QJsonDocument::fromJson(records[i]).object();
-            QVERIFY(record[u"port"] == device && record[u"ok"] == (i != 1));
+            QVERIFY(record[u"port"] == fixture.devicePath() && record[u"ok"] == (i != 1));
             QVERIFY(record[u"time"].toString().contains(
                 QRegularExpression(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$)"))));
         }
@@ -159,30 +158,20 @@ private Q_SLOTS:
 
     void stops_data() {
         QTest::addColumn<Stop>("c");
-        // The wire is not looked at while the fixture is empty.
-        QTest::newRow("interrupted while waiting")
-            << Stop{false, 0, "provision channel=5", 6, 0, "", "provisioned 0, failed 0", {}};
+        const auto row = [](const char* name, bool on, int delayMs, int interruptAfter,
+                            const char* args, int status, const char* out, const char* err,
+                            const QList<int>& wire = {}) {
+            QTest::newRow(name) << Stop{on, delayMs, interruptAfter, args, status, out, err, wire};
+        };
+        row("interrupted while waiting", false, 0, 6, "provision channel=5", 0, "",
+            "provisioned 0, failed 0");
         // The write's reply is a second late: the signal comes first.
-        QTest::newRow("interrupted in the middle of a module")
-            << Stop{true,
-                    1000,
-                    "provision channel=5 power=20",
-                    5,
-                    1,
-                    "FAILED  interrupted",
-                    "provisioned 0, failed 1",
-                    {6, 5}};
-        QTest::newRow("log on a full disk")
-            << Stop{true,
-                    0,
-                    "provision channel=5 --log /dev/full",
-                    0,
-                    3,
-                    "OK      channel=5",
-                    "cannot write the log /dev/full: No space left on device",
-                    {6, 5}};
-        QTest::newRow("log that cannot be opened")
-            << Stop{true, 0, "provision channel=5 --log @dir", 0, 3, "", "cannot open the log", {}};
+        row("interrupted mid-module", true, 1000, 5, "provision channel=5 power=20", 1,
+            "FAILED  interrupted", "provisioned 0, failed 1", {6, 5});
+        row("log on a full disk", true, 0, 0, "provision channel=5 --log /dev/full", 3,
+            "OK      channel=5", "cannot write the log /dev/full: No space left on device", {6, 5});
+        row("log not opened", true, 0, 0, "provision channel=5 --log @dir", 3, "",
+            "cannot open the log");
     }
 
     void stops() {
@@ -193,7 +182,7 @@ private Q_SLOTS:
         if (c.interruptAfter) {
             QTRY_VERIFY_WITH_TIMEOUT(requestCodes(fixture.received()).contains(c.interruptAfter),
                                      kWaitMs);
-            ::kill(pid_t(ctl.processId()), SIGINT);
+            interruptAndWait();
         }
         QTRY_COMPARE_WITH_TIMEOUT(ctl.state(), QProcess::NotRunning, kWaitMs);
         const QString err = QString::fromUtf8(ctl.readAllStandardError());

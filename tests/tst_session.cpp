@@ -81,24 +81,14 @@ const FaultCase kFaultCases[] = {
 
 // A read and a write of each frame size, each asked twice: against the fault, then to show the
 // next exchange works. A read finds the value held by the module; a write sends it.
-struct FaultOp {
-    const char* name;
-    CommandCode code;
-    std::array<quint32, 2> values; // channels or frequency words
+const CommandCode kFaultOps[] = {command::kReadChannel, command::kWriteChannel,
+                                 command::kReadFrequency, command::kWriteFrequency};
 
-    ModuleValue value(int which) const {
-        const quint32 v = values[std::size_t(which)];
-        return code < command::kWriteFrequency ? ModuleValue::channel(int(v))
-                                               : ModuleValue::frequencyWord(frequencyWord(v));
-    }
-};
-
-const FaultOp kFaultOps[] = {
-    {"read, 13 bytes", command::kReadChannel, {7, 8}},
-    {"write, 13 bytes", command::kWriteChannel, {17, 18}},
-    {"read, 15 bytes", command::kReadFrequency, {0x3a000000, 0x39000000}},
-    {"write, 15 bytes", command::kWriteFrequency, {0x380eeeee, 0x39080000}},
-};
+ModuleValue valueFor(CommandCode code, int which) {
+    return code < command::kWriteFrequency
+               ? ModuleValue::channel(17 + which)
+               : ModuleValue::frequencyWord({0x39, 8, 0, quint8(which)});
+}
 
 } // namespace
 
@@ -110,16 +100,13 @@ class TestSession : public QObject {
     std::unique_ptr<ModuleSession> session;
     QStringList log;
 
-    int ask(const FaultOp& op, int which) {
-        const ModuleValue v = op.value(which);
-        if (op.code % 2 == 1)
-            return session->request(op.code, *encodePayload(v));
+    int ask(CommandCode code, int which) {
+        if (code % 2 == 1)
+            return session->request(code, *encodePayload(valueFor(code, which)));
         emu::ModuleSettings& held = host->model().settings();
-        if (v.setting == Setting::Channel)
-            held.channel = std::uint8_t(v.number);
-        else
-            held.frequency = v.frequency;
-        return session->request(op.code);
+        held.channel = std::uint8_t(valueFor(command::kReadChannel, which).number);
+        held.frequency = valueFor(command::kReadFrequency, which).frequency;
+        return session->request(code);
     }
 
 private Q_SLOTS:
@@ -131,20 +118,20 @@ private Q_SLOTS:
     }
 
     void faults_data() {
-        QTest::addColumn<int>("op");
+        QTest::addColumn<int>("code");
         QTest::addColumn<int>("fault");
-        for (std::size_t op = 0; op < std::size(kFaultOps); ++op) {
+        for (const CommandCode code : kFaultOps) {
             for (std::size_t fault = 0; fault < std::size(kFaultCases); ++fault)
-                QTest::addRow("%s: %s", kFaultOps[op].name, kFaultCases[fault].name)
-                    << int(op) << int(fault);
+                QTest::addRow("%s, %d bytes: %s", code % 2 ? "write" : "read", frameLength(code),
+                              kFaultCases[fault].name)
+                    << int(code) << int(fault);
         }
     }
 
     // How the exchange ends, what stays awaited, and that the next exchange works.
     void faults() {
-        QFETCH(int, op);
+        QFETCH(int, code);
         QFETCH(int, fault);
-        const FaultOp& o = kFaultOps[op];
         const FaultCase& f = kFaultCases[fault];
         host = std::make_unique<emu::PtyHost>();
         QVERIFY(host->open());
@@ -157,23 +144,23 @@ private Q_SLOTS:
         record(*session, log);
 
         host->model().queueFault(*emu::ModuleModel::parseFault(QString::fromLatin1(f.fault)));
-        QCOMPARE(ask(o, 0), 0);
-        QCOMPARE(session->pending(), o.code);
-        const QString ok = accepted(o.code, o.value(0));
+        QCOMPARE(ask(code, 0), 0);
+        QCOMPARE(session->pending(), code);
+        const QString ok = accepted(code, valueFor(code, 0));
         // For each ending, in the order of Ending.
         const QStringList endings[] = {{ok},
-                                       {rejected(o.code, f.reason)},
-                                       {timedOut(o.code)},
-                                       {timedOut(o.code), ok},
+                                       {rejected(code, f.reason)},
+                                       {timedOut(code)},
+                                       {timedOut(code), ok},
                                        {QStringLiteral("device lost")}};
         const QStringList& expected = endings[int(f.ending)];
         QTRY_COMPARE_WITH_TIMEOUT(log, expected, 5000);
         // Only a time-out leaves the request awaited; no reply timer is left to fire later.
-        QCOMPARE(session->pending(), f.ending == Ending::TimedOut ? o.code : 0);
+        QCOMPARE(session->pending(), f.ending == Ending::TimedOut ? code : 0);
         QVERIFY(!session->findChild<QTimer*>()->isActive());
         QCOMPARE(link->portOpen(), f.ending != Ending::Lost);
         if (f.ending == Ending::Lost) {
-            QCOMPARE(ask(o, 1), serial_error::kPortNotOpen);
+            QCOMPARE(ask(code, 1), serial_error::kPortNotOpen);
             QCOMPARE(session->pending(), 0);
             return;
         }
@@ -182,8 +169,9 @@ private Q_SLOTS:
             host->writeRaw(stray);
             QTRY_COMPARE(link->inBufferCount(), int(stray.size()));
         }
-        QCOMPARE(ask(o, 1), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(log, expected + QStringList{accepted(o.code, o.value(1))}, 5000);
+        QCOMPARE(ask(code, 1), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(log, expected + QStringList{accepted(code, valueFor(code, 1))},
+                                  5000);
         QCOMPARE(session->pending(), 0);
     }
 
