@@ -2,7 +2,6 @@
 // untrusted bytes enter. The input picks the request, how its reply arrives in chunks, and
 // whether check bytes are verified.
 #include "core/module_session.h"
-#include "core/reply_frame.h"
 #include "tests/support/scripted_link.h"
 
 #include <cstdlib>
@@ -27,20 +26,9 @@ struct Harness {
         link.openablePorts = {1};
         link.setPortOpen(true);
         session.setTimeout(0);
-        QObject::connect(
-            &session, &ModuleSession::accepted, [this](CommandCode code, const ModuleValue& value) {
-                outcome(code);
-                // An accepted value is exactly what the reply's payload names;
-                // of a one-byte value the second byte is not looked at.
-                const QByteArray reply = session.replyBuffer();
-                check(replyLayoutValid(reply, code) && settingOf(code) == value.setting);
-                const std::optional<QByteArray> payload = encodePayload(value);
-                const QByteArray sent = reply.mid(8, payloadLength(code));
-                const bool oneByte = value.setting == Setting::Channel ||
-                                     value.setting == Setting::Power ||
-                                     value.setting == Setting::DataRate;
-                check(payload && (oneByte ? payload->at(0) == sent.at(0) : *payload == sent));
-            });
+        // That an accepted value is its reply's payload, tst_protocol and tst_session hold.
+        QObject::connect(&session, &ModuleSession::accepted,
+                         [this](CommandCode code) { outcome(code); });
         QObject::connect(&session, &ModuleSession::rejected,
                          [this](CommandCode code) { outcome(code); });
     }

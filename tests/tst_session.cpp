@@ -7,7 +7,6 @@
 #include "support/frames.h"
 #include "support/scripted_link.h"
 
-#include <QMetaEnum>
 #include <QTest>
 #include <QTimer>
 
@@ -27,14 +26,10 @@ QString accepted(int code, const ModuleValue& v) {
                  ? QString::fromLatin1(frequencyBytes(v.frequency).toHex())
                  : QString::number(v.number));
 }
-QString rejected(int code, Rejection reason) {
-    return QStringLiteral("rejected %1: %2")
-        .arg(code)
-        .arg(QLatin1String(QMetaEnum::fromType<Rejection>().valueToKey(int(reason))));
-}
-QString timedOut(int code) {
-    return QStringLiteral("timed out %1").arg(code);
-}
+const auto rejected = [](int code, Rejection why) {
+    return QStringLiteral("rejected %1: %2").arg(code).arg(int(why));
+};
+const auto timedOut = [](int code) { return QStringLiteral("timed out %1").arg(code); };
 
 void record(ModuleSession& session, QStringList& log) {
     QObject::connect(&session, &ModuleSession::accepted, &session,

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/command_frame.h"
-#include "core/frequency.h"
 
 #include <QByteArray>
 #include <QList>
@@ -30,11 +29,6 @@ inline QList<int> requestCodes(const QByteArray& wire) {
     for (qsizetype i = 0; i + 7 < wire.size(); i += frameLength(codes.last()))
         codes << quint8(wire.at(i + 6));
     return codes;
-}
-
-inline FrequencyWord frequencyWord(quint32 word) {
-    return {std::uint8_t(word >> 24), std::uint8_t(word >> 16), std::uint8_t(word >> 8),
-            std::uint8_t(word)};
 }
 
 } // namespace zentrava::test
