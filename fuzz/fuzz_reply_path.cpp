@@ -1,6 +1,5 @@
-// Line bytes through the session's real reception, checks and decoding: the one place where
-// untrusted bytes enter. The input picks the request, how its reply arrives in chunks, and
-// whether check bytes are verified.
+// Line bytes through the session's reception: the input picks the request, the chunks its reply
+// arrives in, and whether check bytes are verified.
 #include "core/module_session.h"
 #include "tests/support/scripted_link.h"
 

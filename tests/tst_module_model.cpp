@@ -4,7 +4,6 @@
 
 #include <QTest>
 
-using namespace zentrava;
 using namespace zentrava::emu;
 
 namespace {

@@ -16,8 +16,7 @@ class tst_Protocol : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // The request for a value, byte for byte, and the value read back from a reply that carries
-    // the request's payload. Both clients and the emulator build their frames from these.
+    // Each request byte for byte, and the value read back from a reply carrying its payload.
     void frames_data() {
         QTest::addColumn<int>("code");
         QTest::addColumn<V>("value");          // what a write carries
@@ -66,8 +65,7 @@ private Q_SLOTS:
                         value);
     }
 
-    // Read, shown, written back: the module must keep exactly the word it had, for every step
-    // of the band, or each Read and Write would move it.
+    // Read, shown, written back: every word of the band must stay, or each Read/Write moves it.
     void shownFrequencyWritesBackTheSameWord() {
         QStringList drifted;
         for (std::int64_t steps = 855 * kFractionOne / 15; steps <= 875 * kFractionOne / 15;
@@ -84,9 +82,8 @@ private Q_SLOTS:
         QCOMPARE(drifted, QStringList());
     }
 
-    // Each text through the three readers the window uses: a byte for the lists, a product
-    // id, and the leading number the frequency box goes by. Rows "text byte id leading", -1:
-    // refused, "_" a blank.
+    // Texts as a list byte, a product ID and the frequency box's leading number; -1: refused.
+    // Rows "text byte id leading", "_" a blank.
     void numberTexts_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("read");
@@ -116,24 +113,20 @@ private Q_SLOTS:
     // Only the start-up text is ever set; anything else is refused.
     void lineSettings_data() {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("valid");
-        QTest::newRow("start-up") << "9600,n,8,1" << true;
-        QTest::newRow("trailing blank") << "9600,n,8,1 " << true;
-        QTest::newRow("bad parity") << "9600,x,8,1" << false;
-        QTest::newRow("empty") << "" << false;
+        QTest::addColumn<QList<int>>("read"); // baud, parity (0: none), data bits, stop bits
+        QTest::newRow("start-up") << "9600,n,8,1" << QList<int>{9600, 0, 8, 1};
+        QTest::newRow("trailing blank") << "9600,n,8,1 " << QList<int>{9600, 0, 8, 1};
+        QTest::newRow("bad parity") << "9600,x,8,1" << QList<int>();
+        QTest::newRow("empty") << "" << QList<int>();
     }
 
     void lineSettings() {
         QFETCH(QString, text);
-        QFETCH(bool, valid);
+        QFETCH(QList<int>, read);
         const std::optional<LineSettings> s = parseLineSettings(text);
-        QCOMPARE(s ? QStringLiteral("%1 %2 %3 %4")
-                         .arg(s->baudRate)
-                         .arg(s->parity)
-                         .arg(s->dataBits)
-                         .arg(s->stopBits)
-                   : QString(),
-                 valid ? QStringLiteral("9600 0 8 1") : QString()); // no parity, 8 bits, 1 stop
+        const QList<int> got{s ? QList<int>{s->baudRate, s->parity, s->dataBits, s->stopBits}
+                               : QList<int>()};
+        QCOMPARE(got, read);
     }
 };
 

@@ -1,5 +1,4 @@
-// kt7720ctl provision as a production line meets it: the real program, its fixtures emulated in
-// this process so the test puts modules on and takes them off.
+// kt7720ctl provision against fixtures emulated here, so the test puts modules on and off.
 #include "emulator/pty_host.h"
 #include "support/frames.h"
 
@@ -25,12 +24,6 @@ constexpr int kWaitMs = 20000;
 // Requests other than the reads of the channel that tell whether a module is on.
 qsizetype beyondPolls(const emu::PtyHost& fixture) {
     return requestCodes(fixture.received()).size() - requestCodes(fixture.received()).count(6);
-}
-
-// The read that finds the module is answered well, the rest with `fault`.
-void misbehave(emu::PtyHost& fixture, emu::Fault fault) {
-    fixture.model().setFault(fault);
-    fixture.model().queueFault({});
 }
 
 struct Stop {
@@ -61,7 +54,8 @@ class TestProvision : public QObject {
             qFatal("no pseudo-terminal");
         if (!moduleOn)
             fixtures.back()->takeOff();
-        misbehave(*fixtures.back(), fault);
+        fixtures.back()->model().setFault(fault);
+        fixtures.back()->model().queueFault({}); // the read that finds the module goes well
         return *fixtures.back();
     }
 
@@ -106,7 +100,8 @@ private Q_SLOTS:
         fixture.takeOff();
         QVERIFY(asked(fixture, 3));
         fixture.putOn({});
-        misbehave(fixture, {emu::FaultKind::WrongCode, 0});
+        fixture.model().setFault({emu::FaultKind::WrongCode, 0});
+        fixture.model().queueFault({});
         QTRY_COMPARE_WITH_TIMEOUT(lines.size(), 2, kWaitMs);
         QVERIFY(asked(fixture, 4)); // a failed module is not tried again while it stays on
         fixture.takeOff();
@@ -124,8 +119,7 @@ private Q_SLOTS:
         QCOMPARE(lines.mid(0, 1) + lines.mid(2), (QStringList{ok, ok}));
         QVERIFY2(lines.at(1).startsWith(fixture.devicePath() + "  FAILED  bad reply (header"),
                  qPrintable(lines.at(1)));
-        // Each module asked once, the failed one up to its first bad reply; polls after a new
-        // baud rate went at it, and a fresh module was asked at 9600 again.
+        // Each module asked once, the failed one until its bad reply, each at the baud it had.
         QCOMPARE(beyondPolls(fixture), 6 + 1 + 6);
         QCOMPARE(misheard.count(), 0);
         QFile log(dir.filePath(QStringLiteral("log")));

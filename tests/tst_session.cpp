@@ -1,5 +1,4 @@
-// The module session without a window: every way the emulated module misbehaves, each byte a
-// reply is checked by, and the failures only a scripted link can produce.
+// The module session alone: each emulated fault, each byte a reply is checked by, link failures.
 #include "core/module_session.h"
 #include "core/qt_serial_link.h"
 #include "core/serial_errors.h"
@@ -9,8 +8,6 @@
 
 #include <QTest>
 #include <QTimer>
-
-#include <memory>
 
 using namespace zentrava;
 using namespace zentrava::test;
@@ -74,8 +71,7 @@ const FaultCase kFaultCases[] = {
     {"stray bytes between exchanges", "none", Ending::Accepted, {}, "afaf0000af00"},
 };
 
-// A read and a write of each frame size, each asked twice: against the fault, then to show the
-// next exchange works. A read finds the value held by the module; a write sends it.
+// A read and a write of each frame size, asked against the fault and again once it has passed.
 const CommandCode kFaultOps[] = {command::kReadChannel, command::kWriteChannel,
                                  command::kReadFrequency, command::kWriteFrequency};
 
@@ -90,27 +86,10 @@ ModuleValue valueFor(CommandCode code, int which) {
 class TestSession : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<emu::PtyHost> host;
-    std::unique_ptr<QtSerialLink> link;
-    std::unique_ptr<ModuleSession> session;
     QStringList log;
 
-    int ask(CommandCode code, int which) {
-        if (code % 2 == 1)
-            return session->request(code, *encodePayload(valueFor(code, which)));
-        emu::ModuleSettings& held = host->model().settings();
-        held.channel = std::uint8_t(valueFor(command::kReadChannel, which).number);
-        held.frequency = valueFor(command::kReadFrequency, which).frequency;
-        return session->request(code);
-    }
-
 private Q_SLOTS:
-    void cleanup() {
-        session.reset();
-        link.reset();
-        host.reset();
-        log.clear();
-    }
+    void cleanup() { log.clear(); }
 
     void faults_data() {
         QTest::addColumn<int>("code");
@@ -128,46 +107,50 @@ private Q_SLOTS:
         QFETCH(int, code);
         QFETCH(int, fault);
         const FaultCase& f = kFaultCases[fault];
-        host = std::make_unique<emu::PtyHost>();
-        QVERIFY(host->open());
+        emu::PtyHost host;
+        QVERIFY(host.open());
         PortMap map;
-        map.set(1, host->devicePath());
-        link = std::make_unique<QtSerialLink>(map);
-        QCOMPARE(link->setCommPort(1), 0);
-        QCOMPARE(link->setPortOpen(true), 0);
-        session = std::make_unique<ModuleSession>(*link);
-        record(*session, log);
+        map.set(1, host.devicePath());
+        QtSerialLink link(map);
+        QCOMPARE(link.setCommPort(1), 0);
+        QCOMPARE(link.setPortOpen(true), 0);
+        ModuleSession session(link);
+        record(session, log);
+        // A read finds the value held by the module; a write sends it.
+        const auto ask = [&](int which) {
+            if (code % 2 == 1)
+                return session.request(code, *encodePayload(valueFor(code, which)));
+            host.model().settings().channel = std::uint8_t(17 + which);
+            host.model().settings().frequency = valueFor(command::kReadFrequency, which).frequency;
+            return session.request(code);
+        };
 
-        host->model().queueFault(*emu::ModuleModel::parseFault(QString::fromLatin1(f.fault)));
-        QCOMPARE(ask(code, 0), 0);
-        QCOMPARE(session->pending(), code);
-        const QString ok = accepted(code, valueFor(code, 0));
-        // For each ending, in the order of Ending.
-        const QStringList endings[] = {{ok},
-                                       {rejected(code, f.reason)},
-                                       {timedOut(code)},
-                                       {timedOut(code), ok},
-                                       {QStringLiteral("device lost")}};
+        host.model().queueFault(*emu::ModuleModel::parseFault(QString::fromLatin1(f.fault)));
+        QCOMPARE(ask(0), 0);
+        QCOMPARE(session.pending(), code);
+        const QString ok = accepted(code, valueFor(code, 0)), late = timedOut(code);
+        const QStringList endings[] = {
+            {ok}, {rejected(code, f.reason)}, {late}, {late, ok}, {"device lost"}};
         const QStringList& expected = endings[int(f.ending)];
         QTRY_COMPARE_WITH_TIMEOUT(log, expected, 5000);
         // Only a time-out leaves the request awaited; no reply timer is left to fire later.
-        QCOMPARE(session->pending(), f.ending == Ending::TimedOut ? code : 0);
-        QVERIFY(!session->findChild<QTimer*>()->isActive());
-        QCOMPARE(link->portOpen(), f.ending != Ending::Lost);
+        QCOMPARE(session.pending(), f.ending == Ending::TimedOut ? code : 0);
+        QVERIFY(!session.findChild<QTimer*>()->isActive());
+        QCOMPARE(link.portOpen(), f.ending != Ending::Lost);
         if (f.ending == Ending::Lost) {
-            QCOMPARE(ask(code, 1), serial_error::kPortNotOpen);
-            QCOMPARE(session->pending(), 0);
+            QCOMPARE(ask(1), serial_error::kPortNotOpen);
+            QCOMPARE(session.pending(), 0);
             return;
         }
         const QByteArray stray = QByteArray::fromHex(f.between);
         if (!stray.isEmpty()) {
-            host->writeRaw(stray);
-            QTRY_COMPARE(link->inBufferCount(), int(stray.size()));
+            host.writeRaw(stray);
+            QTRY_COMPARE(link.inBufferCount(), int(stray.size()));
         }
-        QCOMPARE(ask(code, 1), 0);
+        QCOMPARE(ask(1), 0);
         QTRY_COMPARE_WITH_TIMEOUT(log, expected + QStringList{accepted(code, valueFor(code, 1))},
                                   5000);
-        QCOMPARE(session->pending(), 0);
+        QCOMPARE(session.pending(), 0);
     }
 
     // Each byte a reply is checked by, and values no list names; the emulator's faults above.
@@ -218,23 +201,23 @@ private Q_SLOTS:
         link.openablePorts = {1};
         QCOMPARE(link.setPortOpen(true), 0);
         ModuleSession session(link);
-        session.setCheckByteVerified(how == QLatin1String("verified"));
+        session.setCheckByteVerified(how == "verified");
         // After a zero, no earlier time-out may still apply: the window keeps its own time.
         session.setTimeout(250);
-        if (how == QLatin1String("no time-out"))
-            session.setTimeout(0);
+        session.setTimeout(how == "no time-out" ? 0 : 250);
         record(session, log);
-        if (how == QLatin1String("input") || how == QLatin1String("output"))
+        const bool failing = how == "input" || how == "output";
+        if (failing)
             link.failures[how] = serial_error::kDeviceError;
         QCOMPARE(session.request(CommandCode(code)),
-                 how == QLatin1String("output") ? serial_error::kDeviceError : 0);
+                 how == "output" ? serial_error::kDeviceError : 0);
         link.waiting = reply;
         if (!reply.isEmpty())
             link.raiseReceive();
         QCOMPARE(log, outcome.isEmpty() ? QStringList() : QStringList{outcome});
         QCOMPARE(session.pending(), reply.isEmpty() ? code : 0);
         // Nothing more within two time-outs: a stray reply timer would have fired.
-        if (how == QLatin1String("input") || how == QLatin1String("output") || reply.isEmpty())
+        if (failing || reply.isEmpty())
             QVERIFY(!QTest::qWaitFor([&, n = log.size()] { return log.size() > n; }, 500));
     }
 };

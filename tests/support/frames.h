@@ -13,8 +13,7 @@ inline QByteArray hex(const char* text) {
     return QByteArray::fromHex(text);
 }
 
-// A reply as the module sends it: the check byte is the sum of the bytes before it, plus
-// `checkByteError`.
+// A reply as the module sends it; `checkByteError` is added to its check byte.
 inline QByteArray replyFrame(int code, const QByteArray& payload, int checkByteError = 0) {
     const QByteArray bytes = hex("afaf0000af00") + char(code) + char(payload.size()) + payload;
     std::uint8_t sum = std::uint8_t(checkByteError);
