@@ -1,5 +1,4 @@
-// Any byte stream into the emulated module: it must never crash, and every reply it gives
-// must have the layout the window accepts.
+// Any byte stream into the emulated module: no crash, and each reply as long as its request.
 #include "core/command_frame.h"
 #include "emulator/module_model.h"
 

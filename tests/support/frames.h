@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/command_frame.h"
-#include "core/frequency.h"
 
 #include <QByteArray>
 #include <QList>
@@ -14,8 +13,7 @@ inline QByteArray hex(const char* text) {
     return QByteArray::fromHex(text);
 }
 
-// A reply as the module sends it: the check byte is the sum of the bytes before it, plus
-// `checkByteError`.
+// A reply as the module sends it; `checkByteError` is added to its check byte.
 inline QByteArray replyFrame(int code, const QByteArray& payload, int checkByteError = 0) {
     const QByteArray bytes = hex("afaf0000af00") + char(code) + char(payload.size()) + payload;
     std::uint8_t sum = std::uint8_t(checkByteError);
@@ -30,11 +28,6 @@ inline QList<int> requestCodes(const QByteArray& wire) {
     for (qsizetype i = 0; i + 7 < wire.size(); i += frameLength(codes.last()))
         codes << quint8(wire.at(i + 6));
     return codes;
-}
-
-inline FrequencyWord frequencyWord(quint32 word) {
-    return {std::uint8_t(word >> 24), std::uint8_t(word >> 16), std::uint8_t(word >> 8),
-            std::uint8_t(word)};
 }
 
 } // namespace zentrava::test
