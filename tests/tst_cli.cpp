@@ -170,6 +170,11 @@ private Q_SLOTS:
         row("vanished", {"fault:vanish"}, "get", 3, "", "@0: the port was lost");
         row("silent", {"fault:silent"}, "--timeout 200 get", 4, "", "@0: no reply within 200 ms",
             {6});
+        // The reply time never ends early (tst_transaction tells why these two).
+        row("replies at 770 ms are in time", {"fault:delay:770", "fault:delay:770"},
+            "--timeout 800 get channel", 0, "@0 channel=0|@1 channel=0");
+        row("replies at 830 ms are late", {"fault:delay:830", "fault:delay:830"},
+            "--timeout 800 get id", 4, "", "no reply within 800 ms");
         row("retry", {"queue:silent"}, "--timeout 1000 --retries 1 get id", 0, "id=1", "",
             {10, 10});
         // The retry's twin reply comes while power is awaited, and power's own after it.
