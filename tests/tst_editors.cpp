@@ -12,8 +12,7 @@ using namespace zentrava::test;
 
 namespace {
 
-// Generous: a loaded CI machine may stall far beyond the module's real answer time.
-constexpr int kReplyWaitMs = 5000;
+constexpr int kReplyWaitMs = 5000; // a loaded machine may stall far beyond the module's time
 
 // Shown and active, so clicks and keys take the operator's path.
 bool openWindow(WindowFixture& f) {
@@ -33,7 +32,16 @@ void setMarkedText(QLineEdit* box, QString marked) {
 
 enum ClipboardState { Usable, Unreadable, Unwritable };
 
+struct KeyCase {
+    QString box, initial, typed; // the initial text is set as a whole, as a decoder does
+    QStringList steps;           // the text after the set, then after each key and the chord
+    QKeySequence chord;          // pressed after the typed keys
+    QString clipboard, clipboardAfter;
+    ClipboardState state = Usable;
+};
+
 } // namespace
+Q_DECLARE_METATYPE(KeyCase)
 
 class tst_Editors : public QObject {
     Q_OBJECT
@@ -41,7 +49,7 @@ private Q_SLOTS:
     // One write and read per setting through the emulated module: the write carries exactly the
     // payload the module then reports, and the read brings the value back into emptied boxes.
     void writeThenRead_data() {
-        QTest::addColumn<QString>("button");  // a Write; its Read reads the next code
+        QTest::addColumn<QString>("button");  // a Write
         QTest::addColumn<QString>("written"); // the serial editor's boxes as "baud/parity"
         QTest::addColumn<QString>("shown");   // null: sent as code 0, which no reply decodes
         const auto row = [](const char* button, const char* written, const char* shown) {
@@ -65,8 +73,7 @@ private Q_SLOTS:
         QVERIFY(openWindow(f));
         QSignalSpy replies(f.module.get(), &emu::PtyHost::replySent);
         const CommandButton& write = buttonNamed(button);
-        const QString boxes = QLatin1String(write.controls);
-        const QString status = shown.isNull() ? kFail : kOk;
+        const QString boxes = write.controls, status = shown.isNull() ? kFail : kOk;
         f.setBoxTexts(boxes, written);
         f.click(write.name);
         QTRY_VERIFY_WITH_TIMEOUT(f.status() != kWaiting, kReplyWaitMs);
@@ -80,7 +87,7 @@ private Q_SLOTS:
         // A module told a new baud rate answers only at it (a pseudo-terminal keeps no parity).
         const int baud = f.module->model().line().number;
         QCOMPARE(f.form->serialLink().setSettings(moduleLineFor(baud, 'n')), 0);
-        f.click(buttonFor(write.code + 1).name);
+        f.click((&write)[-1].name); // its Read
         QTRY_VERIFY_WITH_TIMEOUT(f.status() != kWaiting, kReplyWaitMs);
         QCOMPARE(f.status(), status);
         QCOMPARE(f.boxTexts(boxes), shown.isNull() ? emptied : shown);
@@ -129,27 +136,17 @@ private Q_SLOTS:
     }
 
     void keys_data() {
-        QTest::addColumn<QString>("box");
-        QTest::addColumn<QString>("initial"); // set as a whole, as a decoder does
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QKeySequence>("chord"); // pressed after the typed keys
-        QTest::addColumn<QStringList>("steps");  // the text after the set, then after each key
-        QTest::addColumn<QString>("clipboard");
-        QTest::addColumn<int>("state");
-        QTest::addColumn<QString>("clipboardAfter");
+        QTest::addColumn<KeyCase>("c");
         const auto typed = [](const char* name, const char* box, const char* initial,
                               const char* keys, const QStringList& steps) {
-            QTest::newRow(name) << QString(box) << QString(initial) << QString(keys)
-                                << QKeySequence() << steps << QString() << int(Usable) << QString();
+            QTest::newRow(name) << KeyCase{box, initial, keys, steps, {}, {}, {}};
         };
         const auto chord = [](const char* name, const char* initial, const char* chord,
                               const char* clipboard, ClipboardState state, const char* shown,
-                              const char* clipboardAfter) {
-            const QStringList steps = {
-                QString(initial).remove(QLatin1Char('[')).remove(QLatin1Char(']')), QString(shown)};
-            QTest::newRow(name) << QStringLiteral("id") << QString(initial) << QString()
-                                << QKeySequence(QString(chord)) << steps << QString(clipboard)
-                                << int(state) << QString(clipboardAfter);
+                              const char* after) {
+            const QStringList steps = {QString(initial).remove('[').remove(']'), shown};
+            QTest::newRow(name) << KeyCase{"id",      initial, "",   steps, QKeySequence(chord),
+                                           clipboard, after,   state};
         };
         // The frequency's range rule, and its reading of the leading number.
         typed("typed 876", "TXfrequency", "[]", "876", {"", "8", "87", "868"});
@@ -178,34 +175,26 @@ private Q_SLOTS:
     }
 
     void keys() {
-        QFETCH(QString, box);
-        QFETCH(QString, initial);
-        QFETCH(QString, typed);
-        QFETCH(QKeySequence, chord);
-        QFETCH(QStringList, steps);
-        QFETCH(QString, clipboard);
-        QFETCH(int, state);
-        QFETCH(QString, clipboardAfter);
+        QFETCH(KeyCase, c);
         WindowFixture f;
         QVERIFY(openWindow(f));
         // The box's own clipboard keys would reach the system clipboard, never the fake one.
         const QString system = QStringLiteral("8");
         QGuiApplication::clipboard()->setText(system);
         QCOMPARE(QGuiApplication::clipboard()->text(), system);
-        f.recorders.clipboard.content = clipboard;
-        f.recorders.clipboard.readable = state != Unreadable;
-        f.recorders.clipboard.writable = state != Unwritable;
-        QLineEdit* edit = f.textBox(qPrintable(box));
-        setMarkedText(edit, initial);
-        QCOMPARE(edit->text(), steps.at(0));
-        for (int i = 0; i < typed.size(); ++i) {
-            QTest::keyClick(edit, typed.at(i).toLatin1());
-            QCOMPARE(edit->text(), steps.at(i + 1));
+        f.recorders.clipboard.content = c.clipboard;
+        f.recorders.clipboard.readable = c.state != Unreadable;
+        f.recorders.clipboard.writable = c.state != Unwritable;
+        QLineEdit* edit = f.textBox(qPrintable(c.box));
+        setMarkedText(edit, c.initial);
+        QCOMPARE(edit->text(), c.steps.at(0));
+        for (int i = 0; i < c.typed.size(); ++i) {
+            QTest::keyClick(edit, c.typed.at(i).toLatin1());
+            QCOMPARE(edit->text(), c.steps.at(i + 1));
         }
-        if (!chord.isEmpty())
-            QTest::keySequence(edit, chord);
-        QCOMPARE(edit->text(), steps.last());
-        QCOMPARE(f.recorders.clipboard.content, clipboardAfter);
+        QTest::keySequence(edit, c.chord);
+        QCOMPARE(edit->text(), c.steps.last());
+        QCOMPARE(f.recorders.clipboard.content, c.clipboardAfter);
         QCOMPARE(QGuiApplication::clipboard()->text(), system);
     }
 
@@ -216,8 +205,7 @@ private Q_SLOTS:
             QTest::newRow(box) << QString(box);
     }
 
-    // Tab, then Shift+Tab.
-    void tabMovesOn() {
+    void tabMovesOn() { // and Shift+Tab
         QFETCH(QString, box);
         WindowFixture f;
         QVERIFY(openWindow(f));
