@@ -120,7 +120,7 @@ private Q_SLOTS:
         // An ID is pasted: typing lets no letter through.
         const bool isId = write.code == command::kWriteId;
         f.setBoxTexts(QLatin1String(write.controls), isId ? QString() : text);
-        f.recorders.clipboard.content = text;
+        f.recorders.content = text;
         if (isId)
             QTest::keyClick(f.textBox("id"), Qt::Key_V, Qt::ControlModifier);
         QCOMPARE(f.boxTexts(QLatin1String(write.controls)), text);
@@ -182,9 +182,9 @@ private Q_SLOTS:
         const QString system = QStringLiteral("8");
         QGuiApplication::clipboard()->setText(system);
         QCOMPARE(QGuiApplication::clipboard()->text(), system);
-        f.recorders.clipboard.content = c.clipboard;
-        f.recorders.clipboard.readable = c.state != Unreadable;
-        f.recorders.clipboard.writable = c.state != Unwritable;
+        f.recorders.content = c.clipboard;
+        f.recorders.readable = c.state != Unreadable;
+        f.recorders.writable = c.state != Unwritable;
         QLineEdit* edit = f.textBox(qPrintable(c.box));
         setMarkedText(edit, c.initial);
         QCOMPARE(edit->text(), c.steps.at(0));
@@ -194,7 +194,7 @@ private Q_SLOTS:
         }
         QTest::keySequence(edit, c.chord);
         QCOMPARE(edit->text(), c.steps.last());
-        QCOMPARE(f.recorders.clipboard.content, c.clipboardAfter);
+        QCOMPARE(f.recorders.content, c.clipboardAfter);
         QCOMPARE(QGuiApplication::clipboard()->text(), system);
     }
 

@@ -55,18 +55,14 @@ private Q_SLOTS:
         };
         // Sorted by path; a device keeps its number, a new one takes the lowest free one.
         row("sorted by path", {"d b a c"}, {"COM1=a COM2=b COM3=c COM4=d"});
-        row("unplugged and plugged back", {"c a b", "c a", "c a d", "c a d b"},
-            {"COM1=a COM2=b COM3=c", "COM1=a COM3=c", "COM1=a COM2=d COM3=c",
-             "COM1=a COM2=d COM3=c COM4=b"});
-        QString seventeen, sixteen, freed;
-        for (char c = 'a'; c <= 'q'; ++c) {
-            seventeen += QStringLiteral(" ") + QLatin1Char(c);
-            const QString entry = QStringLiteral(" COM%1=%2").arg(c - 'a' + 1).arg(QLatin1Char(c));
-            sixteen += c == 'q' ? QString() : entry;
-            freed += c == 'q' ? QString() : c == 'e' ? QStringLiteral(" COM5=q") : entry;
-        }
-        row("at most sixteen", {seventeen, QString(seventeen).remove(" e")},
-            {sixteen.mid(1), freed.mid(1)});
+        // tst_window's port list has devices come and go; here the seventeenth waits for a number.
+        QStringList seventeen, sixteen;
+        for (char c = 'a'; c <= 'q'; ++c)
+            seventeen << QString(c), sixteen << QStringLiteral("COM%1=%2").arg(c - 'a' + 1).arg(c);
+        sixteen.removeLast();
+        const QString all = seventeen.join(' '), withoutE = QString(all).remove(" e");
+        row("at most sixteen", {all, withoutE},
+            {sixteen.join(' '), sixteen.join(' ').replace("COM5=e", "COM5=q")});
         row("the same device twice is one device", {"a a b"}, {"COM1=a COM2=b"});
         row("a device given its number by the system keeps it",
             {"COM3=COM3 COM1=COM1", "COM1=COM1"}, {"COM1=COM1 COM3=COM3", "COM1=COM1"});
@@ -88,29 +84,24 @@ private Q_SLOTS:
     // A change of the serial devices listed is told once, after the burst; any other change in
     // the watched directory is not told at all.
     void watch_data() {
-        QTest::addColumn<QStringList>("before"); // files there from the start
-        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("change"); // of ttyUSB0, there from the start unless created
         QTest::addColumn<int>("steps"); // how many changes, each in an event loop turn of its own
         QTest::addColumn<int>("told");
-        const QStringList one{"ttyUSB0"};
-        QTest::newRow("a node appears") << QStringList() << "create" << 1 << 1;
-        QTest::newRow("a node goes") << one << "remove" << 1 << 1;
-        QTest::newRow("a node is renamed") << one << "rename" << 1 << 1;
-        QTest::newRow("udev sets its permissions") << one << "chmod" << 1 << 0;
-        QTest::newRow("an adapter brings a burst") << QStringList() << "create" << 6 << 1;
-        QTest::newRow("no serial device") << QStringList() << "create other" << 1 << 0;
+        QTest::newRow("a node appears") << "create" << 1 << 1;
+        QTest::newRow("a node goes") << "remove" << 1 << 1;
+        QTest::newRow("a node is renamed") << "rename" << 1 << 1;
+        QTest::newRow("udev sets its permissions") << "chmod" << 1 << 0;
+        QTest::newRow("an adapter brings a burst") << "create" << 6 << 1;
+        QTest::newRow("no serial device") << "create other" << 1 << 0;
     }
 
     void watch() {
-        QFETCH(QStringList, before);
         QFETCH(QString, change);
         QFETCH(int, steps);
         QFETCH(int, told);
         QTemporaryDir dev;
-        for (const QString& name : before) {
-            QFile file(dev.filePath(name));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
+        QFile there(dev.filePath("ttyUSB0"));
+        QVERIFY(change.startsWith("create") || there.open(QIODevice::WriteOnly));
         // The directory's tty* files stand for the system's serial devices.
         const auto ttys = [&dev] {
             QList<PortDevice> devices;

@@ -20,37 +20,31 @@
 
 namespace zentrava::test {
 
-// Stands in for modal boxes: records each message. With `whileUp` set, the box runs its own
-// event loop, as a modal box does, while `whileUp` runs once.
-class RecordingMessages final : public MessageSink {
+// The services a window is given, recording what it asks of them. Modal boxes only record their
+// message; with `whileUp` set, a box runs its own event loop, as a modal one does, while
+// `whileUp` runs once.
+class Recorders final : public MessageSink, public Launcher, public Clipboard {
 public:
     void warn(QWidget*, const QString& text) override {
         messages.append(text);
-        if (!whileUp)
-            return;
         QEventLoop box;
         QTimer::singleShot(0, &box, [&] { std::exchange(whileUp, {})(), box.quit(); });
-        box.exec();
+        if (whileUp)
+            box.exec();
     }
-    QStringList messages;
-    std::function<void()> whileUp;
-};
-
-class RecordingLauncher final : public Launcher {
-public:
     void openUrl(const QUrl& url) override { urls.append(url); }
-    QList<QUrl> urls;
-};
-
-class FakeClipboard final : public Clipboard {
-public:
     std::optional<QString> text() override {
         return readable ? std::optional(content) : std::nullopt;
     }
     bool setText(const QString& text) override {
         return (content = writable ? text : content), writable;
     }
-    QString content;
+    UiServices services() { return {this, this, this}; }
+
+    QStringList messages;
+    std::function<void()> whileUp;
+    QList<QUrl> urls;
+    QString content; // of the clipboard
     bool readable = true, writable = true;
 };
 
@@ -82,8 +76,7 @@ inline constexpr CommandButton kCommandButtons[] = {
     {"readserial", command::kReadSerial, "sbaudrate/scheckbits"},
     {"writeserial", command::kWriteSerial, "sbaudrate/scheckbits"},
     {"Command3", command::kReadPower, "Combo2"},
-    {"Command4", command::kWritePower, "Combo2"},
-};
+    {"Command4", command::kWritePower, "Combo2"}};
 inline const CommandButton& buttonNamed(const QString& name) {
     return *std::find_if(std::begin(kCommandButtons), std::end(kCommandButtons),
                          [&](const CommandButton& b) { return name == QLatin1String(b.name); });
@@ -175,14 +168,9 @@ public:
                  QLatin1String(timer ? "running" : "stopped"), messages.join(u'+'));
     }
     QByteArray wire() const { return module->received(); }
-    QStringList& messages() const { return recorders.messages.messages; }
+    QStringList& messages() const { return recorders.messages; }
 
-    mutable struct {
-        RecordingMessages messages;
-        RecordingLauncher launcher;
-        FakeClipboard clipboard;
-        UiServices services() { return {&messages, &launcher, &clipboard}; }
-    } recorders;
+    mutable Recorders recorders;
     std::unique_ptr<emu::PtyHost> module;
     std::unique_ptr<Form1> form;
 };
