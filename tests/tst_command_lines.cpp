@@ -1,6 +1,4 @@
-// Every program answers --help and --version, and refuses a wrong command line, on a machine
-// without a display: each runs here as it would over SSH, with no display named. The windows
-// then say what is wrong instead of aborting.
+// Each program's command line with no display named, as over SSH: windows say what is wrong.
 #include <QMap>
 #include <QProcess>
 #include <QProcessEnvironment>

@@ -46,12 +46,12 @@ Q_DECLARE_METATYPE(KeyCase)
 class tst_Editors : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // One write and read per setting through the emulated module: the write carries exactly the
-    // payload the module then reports, and the read brings the value back into emptied boxes.
-    void writeThenRead_data() {
+    // A write sends the payload the module then reports, and the read fills the emptied boxes
+    // again; or the text is refused and the exchange ends in "Time out!".
+    void writes_data() {
         QTest::addColumn<QString>("button");  // a Write
         QTest::addColumn<QString>("written"); // the serial editor's boxes as "baud/parity"
-        QTest::addColumn<QString>("shown");   // null: sent as code 0, which no reply decodes
+        QTest::addColumn<QString>("shown");   // null: sent as code 0, no reply decodes it
         const auto row = [](const char* button, const char* written, const char* shown) {
             QTest::addRow("%s %s", button, written) << button << written << QString(shown);
         };
@@ -63,9 +63,16 @@ private Q_SLOTS:
         row("writeserial", "300/n", nullptr);
         row("writeid", "00258", "258");
         row("writechannel", "868.5", "868.499994277954");
+        // Only an empty text is refused before the lock; tst_protocol has more texts no parser
+        // takes. An ID is pasted: typing lets no letter through.
+        row("Command2", "", "refused");
+        row("writeserial", "/n", "refused");
+        row("Command2", "300", "refused, locked");
+        row("writeid", "19x", "refused, locked");
+        row("writechannel", "86", "refused, locked");
     }
 
-    void writeThenRead() {
+    void writes() {
         QFETCH(QString, button);
         QFETCH(QString, written);
         QFETCH(QString, shown);
@@ -74,8 +81,26 @@ private Q_SLOTS:
         QSignalSpy replies(f.module.get(), &emu::PtyHost::replySent);
         const CommandButton& write = buttonNamed(button);
         const QString boxes = write.controls, status = shown.isNull() ? kFail : kOk;
-        f.setBoxTexts(boxes, written);
+        const bool pasted = button == "writeid" && shown.startsWith("refused");
+        f.setBoxTexts(boxes, pasted ? "" : written);
+        f.recorders.content = written;
+        if (pasted)
+            QTest::keyClick(f.textBox("id"), Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(f.boxTexts(boxes), written);
         f.click(write.name);
+        if (shown.startsWith("refused")) {
+            QCOMPARE(f.messages(), QStringList{kInvalid});
+            // A refused ID still waits for its code.
+            QCOMPARE(f.state(boxes).section(" | ", 0, 3),
+                     QStringLiteral("%1 | %2 | %3 buttons | pending %4")
+                         .arg(kWaiting, written)
+                         .arg(shown.endsWith("locked") ? 0 : 12)
+                         .arg(pasted ? 9 : 0));
+            QTRY_COMPARE_WITH_TIMEOUT(f.status(), kTimeOut, kReplyWaitMs);
+            QCOMPARE(f.enabledCommandButtons(), 12);
+            QCOMPARE(f.wire(), QByteArray());
+            return;
+        }
         QTRY_VERIFY_WITH_TIMEOUT(f.status() != kWaiting, kReplyWaitMs);
         QCOMPARE(replies.size(), 1);
         const int n = payloadLength(write.code);
@@ -92,47 +117,6 @@ private Q_SLOTS:
         QCOMPARE(f.status(), status);
         QCOMPARE(f.boxTexts(boxes), shown.isNull() ? emptied : shown);
         QCOMPARE(f.messages(), QStringList());
-    }
-
-    void refusals_data() {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("locks");
-        auto row = [](const char* name, const char* button, const char* text, bool locks) {
-            QTest::newRow(name) << QString(button) << QString(text) << locks;
-        };
-        // Only an empty text is refused before the lock.
-        row("channel empty", "Command2", "", false);
-        row("serial baud empty", "writeserial", "/n", false);
-        // Texts no parser takes: tst_protocol::numberTexts has the rest.
-        row("channel 300", "Command2", "300", true);
-        row("id 19x", "writeid", "19x", true);
-        row("frequency 86", "writechannel", "86", true);
-    }
-
-    void refusals() {
-        QFETCH(QString, button);
-        QFETCH(QString, text);
-        QFETCH(bool, locks);
-        WindowFixture f;
-        QVERIFY(openWindow(f));
-        const CommandButton& write = buttonNamed(button);
-        // An ID is pasted: typing lets no letter through.
-        const bool isId = write.code == command::kWriteId;
-        f.setBoxTexts(QLatin1String(write.controls), isId ? QString() : text);
-        f.recorders.content = text;
-        if (isId)
-            QTest::keyClick(f.textBox("id"), Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(f.boxTexts(QLatin1String(write.controls)), text);
-        f.click(write.name);
-        QCOMPARE(f.messages(), QStringList{kInvalid});
-        QCOMPARE(f.status(), kWaiting);
-        QCOMPARE(f.enabledCommandButtons(), locks ? 0 : 12);
-        // A refused ID still waits for its code.
-        QCOMPARE(int(f.form->pendingCommand), isId ? 9 : 0);
-        QTRY_COMPARE_WITH_TIMEOUT(f.status(), kTimeOut, kReplyWaitMs);
-        QCOMPARE(f.enabledCommandButtons(), 12);
-        QCOMPARE(f.wire(), QByteArray());
     }
 
     void keys_data() {

@@ -13,8 +13,7 @@ using namespace zentrava;
 
 namespace {
 
-// "/dev/ttyUSB0 /dev/ttyS1" -> devices; "COM3=COM3" gives a device its own fixed number,
-// "b:FT232R" a description of its own.
+// "a COM3=COM3 b:FT232R" -> devices: "COM3=" a number of its own, ":" a description.
 QList<PortDevice> devicesFrom(const QString& text) {
     QList<PortDevice> devices;
     for (const QString& word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
@@ -81,8 +80,7 @@ private Q_SLOTS:
             QCOMPARE(mapText(numbering.update(devicesFrom(present[step]))), expected[step]);
     }
 
-    // A change of the serial devices listed is told once, after the burst; any other change in
-    // the watched directory is not told at all.
+    // A change of the serial devices is told once, after the burst; no other change is told.
     void watch_data() {
         QTest::addColumn<QString>("change"); // of ttyUSB0, there from the start unless created
         QTest::addColumn<int>("steps"); // how many changes, each in an event loop turn of its own

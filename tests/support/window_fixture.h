@@ -10,19 +10,14 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <QUrl>
 
 #include <algorithm>
 #include <functional>
-#include <memory>
-#include <optional>
-#include <utility>
 
 namespace zentrava::test {
 
-// The services a window is given, recording what it asks of them. Modal boxes only record their
-// message; with `whileUp` set, a box runs its own event loop, as a modal one does, while
-// `whileUp` runs once.
+// The window's services, recording what it asks; a box with `whileUp` set runs that once
+// inside its own event loop, as a modal box does.
 class Recorders final : public MessageSink, public Launcher, public Clipboard {
 public:
     void warn(QWidget*, const QString& text) override {
