@@ -5,12 +5,12 @@
 #include <QTest>
 
 // Each program's path by its name.
-static QMap<QString, QString> programPaths() {
-    QMap<QString, QString> programs;
-    for (const QString& path : QStringLiteral(ZENTRAVA_PROGRAMS).split(QLatin1Char('|')))
-        programs.insert(path.section(QLatin1Char('/'), -1), path);
-    return programs;
-}
+static const QMap<QString, QString> programs = [] {
+    QMap<QString, QString> paths;
+    for (const QString& path : QStringLiteral(ZENTRAVA_PROGRAMS).split('|'))
+        paths.insert(path.section('/', -1), path);
+    return paths;
+}();
 
 class TestCommandLines : public QObject {
     Q_OBJECT
@@ -23,7 +23,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("out"); // a part of stdout
         QTest::addColumn<QString>("err"); // a part of stderr; none at all when empty
         const QString version = QStringLiteral(ZENTRAVA_VERSION);
-        const QMap<QString, QString> programs = programPaths();
         auto row = [&](const QString& name, const char* what, QStringList arguments, int status,
                        QString out, QString err = {}) {
             QTest::addRow("%s %s", qPrintable(name), what)
@@ -50,8 +49,8 @@ private Q_SLOTS:
             row("kt7720ctl", "--help lists the exit statuses", {"--help"}, 0, "4  no reply within");
             row("kt7720ctl", "-h among other words", {"set", "channel=999", "-h"}, 0, "Usage:");
         }
-        row("zentrava-demo", "says it is a bench tool", {"--help"}, 0, "bench tool");
-        row("kt7720-emu", "says it is a bench tool", {"--help"}, 0, "bench tool");
+        for (const char* name : {"zentrava-demo", "kt7720-emu"})
+            row(name, "says it is a bench tool", {"--help"}, 0, "bench tool");
     }
 
     void noDisplay() {
@@ -79,9 +78,8 @@ private Q_SLOTS:
 
     // The emulator's options set the values its module holds, as kt7720ctl reads them back.
     void emulatorOptions() {
-        const QMap<QString, QString> programs = programPaths();
-        if (!programs.contains(
-                QStringLiteral("kt7720ctl"))) // QSKIP's variadic form trips -Wpedantic
+        // QSKIP's variadic form trips -Wpedantic.
+        if (!programs.contains(QStringLiteral("kt7720ctl")))
             return QTest::qSkip("kt7720ctl is not built", __FILE__, __LINE__);
         QProcess emulator;
         emulator.start(programs.value(QStringLiteral("kt7720-emu")),

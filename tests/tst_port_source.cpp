@@ -16,27 +16,22 @@ namespace {
 // "a COM3=COM3 b:FT232R" -> devices: "COM3=" a number of its own, ":" a description.
 QList<PortDevice> devicesFrom(const QString& text) {
     QList<PortDevice> devices;
-    for (const QString& word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        const QStringList parts = word.split(QLatin1Char('='));
-        const QString device = parts.last().section(u':', 0, 0);
-        const QString about = parts.last().section(u':', 1);
-        devices.append({device, about.isEmpty() ? "about " + device : about,
-                        parts.size() > 1 ? parts[0].mid(3).toInt() : 0});
-    }
+    for (const QString& word : text.split(' ', Qt::SkipEmptyParts))
+        devices.append({word.section('=', -1).section(':', 0, 0), word.section(':', 1),
+                        word.contains('=') ? word.section('=', 0, 0).mid(3).toInt() : 0});
     return devices;
 }
 
-// "COM1=a COM3=c(FT232R)", in port order, with descriptions of their own.
+// "COM1=a COM3=c(FT232R)", in port order, with any description.
 QString mapText(const PortMap& map) {
     QStringList entries;
     for (int port = 1; port <= PortMap::kPortCount; ++port) {
-        if (!map.isMapped(port))
-            continue;
-        entries << QStringLiteral("COM%1=%2").arg(port).arg(map.device(port));
-        if (map.description(port) != "about " + map.device(port))
-            entries.last() += '(' + map.description(port) + ')';
+        const QString about = map.description(port);
+        if (map.isMapped(port))
+            entries << QStringLiteral("COM%1=%2").arg(port).arg(map.device(port)) +
+                           (about.isEmpty() ? "" : '(' + about + ')');
     }
-    return entries.join(QLatin1Char(' '));
+    return entries.join(' ');
 }
 
 } // namespace
@@ -117,17 +112,11 @@ private Q_SLOTS:
         QSignalSpy changed(&source, &PortSource::changed);
         for (int step = 0; step < steps; ++step) {
             const QString path = dev.filePath(QStringLiteral("ttyUSB%1").arg(step));
-            if (change.startsWith("create")) {
-                QFile file(change == "create" ? path : dev.filePath(QStringLiteral("shm")));
-                QVERIFY(file.open(QIODevice::WriteOnly));
-            } else if (change == "remove") {
-                QVERIFY(QFile::remove(path));
-            } else if (change == "rename") {
-                QVERIFY(QFile::rename(path, dev.filePath(QStringLiteral("ttyACM0"))));
-            } else {
-                QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner |
-                                                        QFile::ReadGroup | QFile::WriteGroup));
-            }
+            QVERIFY(change == "remove"   ? QFile::remove(path)
+                    : change == "rename" ? QFile::rename(path, dev.filePath("ttyACM0"))
+                    : change == "chmod"  ? QFile::setPermissions(path, QFile::ReadOwner)
+                                         : QFile(change == "create" ? path : dev.filePath("shm"))
+                                              .open(QIODevice::WriteOnly));
             QTRY_VERIFY(source.isSettling());
         }
         QTRY_VERIFY_WITH_TIMEOUT(!source.isSettling(), 10000);
