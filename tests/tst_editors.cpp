@@ -2,10 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QGuiApplication>
-#include <QKeySequence>
 #include <QSignalSpy>
-#include <QTest>
 
 using namespace zentrava;
 using namespace zentrava::test;

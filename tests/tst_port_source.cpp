@@ -126,15 +126,12 @@ private Q_SLOTS:
 
     // The listing begun before the window exists is the one the window gets, and only once.
     void earlyListingIsTheSystemsOwn() {
-        const auto paths = [](const QList<PortDevice>& devices) {
-            QStringList list;
-            for (const PortDevice& device : devices)
-                list << device.device + u'=' + device.description;
-            return list;
+        const auto paths = [](const QList<PortDevice>& d) {
+            return mapText(PortNumbering().update(d));
         };
         SystemPortSource source;
         QVERIFY(source.isWatching() && !source.isSettling());
-        const QStringList direct = paths(source.devices());
+        const QString direct = paths(source.devices());
         SystemPortSource::startEarlyListing();
         QCOMPARE(paths(source.devices()), direct);
         QCOMPARE(paths(source.devices()), direct);
