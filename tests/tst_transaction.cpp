@@ -16,8 +16,6 @@
 using namespace zentrava;
 using namespace zentrava::test;
 
-constexpr int kWaitMs = 5000;
-
 class TestTransaction : public QObject {
     Q_OBJECT
     std::unique_ptr<WindowFixture> w;
@@ -194,7 +192,7 @@ private Q_SLOTS:
         link->openablePorts = {1};
         w->rebuild({}, std::move(scripted));
         QVERIFY(w->openPort());
-        w->textBox("id")->setText(QStringLiteral("4660"));
+        w->boxes("id")[0]->setText(QStringLiteral("4660"));
         w->combo("datarate")->setEditText(button == "writedatarate" ? "" : "9600");
         if (!button.isEmpty())
             w->click(qPrintable(button));

@@ -237,10 +237,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("how"); // a scripted link's failing operation and code, or who
                                           // holds the device, or what the map says
         QTest::addColumn<QString>("entries");
-        QTest::addColumn<QString>("message"); // %1: the device
+        QTest::addColumn<QStringList>("messages"); // %1: the device
         const auto row = [](const char* name, const QString& how, const char* entries,
                             const QString& message) {
-            QTest::newRow(name) << how << entries << message;
+            QTest::newRow(name) << how << entries
+                                << (message.isNull() ? QStringList() : QStringList{message});
         };
         row("empty port list", "none", "", kNotAvailable);
         // Root opens a device whatever its mode, so for root the refusal has to be scripted.
@@ -261,7 +262,7 @@ private Q_SLOTS:
     void openFails() {
         QFETCH(QString, how);
         QFETCH(QString, entries);
-        QFETCH(QString, message);
+        QFETCH(QStringList, messages);
         WindowFixture f(how != "none"), other(false);
         const QString device = f.module ? f.module->devicePath() : QString();
         QSerialPort program(device);
@@ -296,8 +297,7 @@ private Q_SLOTS:
 
         f.click("comopen");
         expectPort(f, "Close", kLightBlue, false);
-        message.replace("%1", f.form->serialLink().deviceName());
-        const QStringList once = message.isEmpty() ? QStringList() : QStringList{message};
+        const QStringList once = messages.replaceInStrings("%1", f.form->serialLink().deviceName());
         QCOMPARE(f.messages(), once);
         f.click("comopen"); // closes quietly
         expectPort(f, "Open", {}, false);

@@ -67,12 +67,9 @@ private:
         return error ? error : (apply(), 0);
     }
 
-    int m_port = 1;
+    int m_port = 1, m_inputLen = 0, m_threshold = 0, m_event = 0;
     QString m_settings;
     bool m_open = false;
-    int m_inputLen = 0;
-    int m_threshold = 0;
-    int m_event = 0;
 };
 
 } // namespace zentrava::test

@@ -43,6 +43,8 @@ public:
     bool readable = true, writable = true;
 };
 
+inline constexpr int kWaitMs = 5000; // a loaded machine may stall far beyond the module's time
+
 // The window's words, exactly as the operator sees them.
 inline const QString kOk = QStringLiteral("Success!");
 inline const QString kFail = QStringLiteral("Fail!");
@@ -103,7 +105,6 @@ public:
     }
     QPushButton* button(const char* name) const { return widget<QPushButton>(name); }
     QComboBox* combo(const char* name) const { return widget<QComboBox>(name); }
-    QLineEdit* textBox(const char* name) const { return widget<QLineEdit>(name); }
     QTimer* timer2() const { return widget<QTimer>("Timer2"); }
     void click(const char* name) { QTest::mouseClick(button(name), Qt::LeftButton); }
 
