@@ -19,8 +19,7 @@ bool openWindow(WindowFixture& f) {
 // "[123]45" selects the first three characters; "1[]23" puts the caret after the 1.
 void setMarkedText(QLineEdit* box, QString marked) {
     box->setFocus();
-    const int open = int(marked.indexOf(QLatin1Char('[')));
-    const int close = int(marked.indexOf(QLatin1Char(']')));
+    const int open = int(marked.indexOf('[')), close = int(marked.indexOf(']'));
     box->setText(marked.remove(close, 1).remove(open, 1));
     box->setSelection(open, close - open - 1);
 }

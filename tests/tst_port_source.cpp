@@ -57,14 +57,12 @@ private Q_SLOTS:
         const QString all = seventeen.join(' '), withoutE = QString(all).remove(" e");
         row("at most sixteen", {all, withoutE},
             {sixteen.join(' '), sixteen.join(' ').replace("COM5=e", "COM5=q")});
-        row("the same device twice is one device", {"a a b"}, {"COM1=a COM2=b"});
-        row("a device given its number by the system keeps it",
-            {"COM3=COM3 COM1=COM1", "COM1=COM1"}, {"COM1=COM1 COM3=COM3", "COM1=COM1"});
-        row("a numbered device goes first where the system numbers one", {"a", "a COM1=COM1"},
-            {"COM1=a", "COM1=COM1 COM2=a"});
-        // udev may fill a description in late.
-        row("a description follows its device", {"a b", "b:FT232R"},
-            {"COM1=a COM2=b", "COM2=b(FT232R)"});
+        row("a device listed twice", {"a a b"}, {"COM1=a COM2=b"});
+        // A number the system gives is kept, and goes first; udev may fill a description in late.
+        row("system numbers", {"COM3=COM3 COM1=COM1", "COM1=COM1"},
+            {"COM1=COM1 COM3=COM3", "COM1=COM1"});
+        row("system number first", {"a", "a COM1=COM1"}, {"COM1=a", "COM1=COM1 COM2=a"});
+        row("late description", {"a b", "b:FT232R"}, {"COM1=a COM2=b", "COM2=b(FT232R)"});
     }
 
     void numbering() {
