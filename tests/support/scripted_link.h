@@ -13,8 +13,6 @@ namespace zentrava::test {
 class ScriptedLink final : public SerialLink {
     Q_OBJECT
 public:
-    using SerialLink::SerialLink;
-
     QMap<QString, int> failures; // "setCommPort", "setSettings", "open", "output", "input" -> code
     QList<int> openablePorts;
     QMap<int, int> openFailures; // port -> code of its refused open

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/form1.h"
-#include "app/ui_services.h"
 #include "emulator/pty_host.h"
 
 #include <QComboBox>
