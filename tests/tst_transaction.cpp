@@ -206,7 +206,7 @@ private Q_SLOTS:
         QCOMPARE(w->enabledCommandButtons(), 12);
     }
 
-    // A thousand reads and writes (ZENTRAVA_SOAK=n) leave descriptors, timers and memory be.
+    // A thousand reads and writes (ZENTRAVA_SOAK=n) leave descriptors, timers, memory as found.
     void soak() {
         bool set = false;
         const int count = qEnvironmentVariableIntValue("ZENTRAVA_SOAK", &set);
