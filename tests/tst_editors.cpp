@@ -152,7 +152,6 @@ private Q_SLOTS:
         // The box's own clipboard keys would reach the system clipboard, never the fake one.
         const QString system = QStringLiteral("8");
         QGuiApplication::clipboard()->setText(system);
-        QCOMPARE(QGuiApplication::clipboard()->text(), system);
         f.recorders.content = c.clipboard;
         f.recorders.readable = !c.unreadable;
         f.recorders.writable = !c.unwritable;

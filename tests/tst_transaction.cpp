@@ -155,8 +155,8 @@ private Q_SLOTS:
 
     // What a pseudo-terminal cannot give: odd receive events and refused writes.
     void scripted_data() {
-        QTest::addColumn<QString>("button");   // clicked first
-        QTest::addColumn<QString>("then");     // "close", "receive", or a button whose write fails
+        QTest::addColumn<QString>("buttons"); // clicked first, each once the buttons are free
+        QTest::addColumn<QString>("then"); // "receive" nothing, "reply", "close", or a failed write
         QTest::addColumn<QString>("expected"); // a state line of Combo1
         const auto row = [](const QString& name, const QString& button, const char* then,
                             const QString& status, const char* text, int pending, bool open,
@@ -165,7 +165,9 @@ private Q_SLOTS:
                 << button << then << WindowFixture::expected(status, text, pending, open, messages);
         };
         row("zero bytes waiting", "Command1", "receive", kFail, "0", 6, true);
-        row("nothing pending", "", "receive", "", "0", 0, true);
+        row("nothing pending", "", "reply", "", "0", 0, true);
+        // A refused ID stands as the command awaited: the late reply to the read shows nothing.
+        row("late reply after a refused ID", "Command1 writeid", "reply", kFail, "0", 9, true);
         // A port closed meanwhile keeps its buttons off.
         row("reply after the port closed", "Command1", "close", kOk, "5", 0, false);
         // No "....." is left without a timer to end it.
@@ -178,7 +180,7 @@ private Q_SLOTS:
     }
 
     void scripted() {
-        QFETCH(QString, button);
+        QFETCH(QString, buttons);
         QFETCH(QString, then);
         QFETCH(QString, expected);
         auto scripted = std::make_unique<ScriptedLink>();
@@ -186,15 +188,17 @@ private Q_SLOTS:
         link->openablePorts = {1};
         w->rebuild({}, std::move(scripted));
         QVERIFY(w->openPort());
-        w->boxes("id")[0]->setText(QStringLiteral("4660"));
-        w->combo("datarate")->setEditText(button == "writedatarate" ? "" : "9600");
-        if (!button.isEmpty())
+        w->boxes("id")[0]->setText(then == "writeid" ? "4660" : "19x");
+        w->combo("datarate")->setEditText(buttons == "writedatarate" ? "" : "9600");
+        for (const QString& button : buttons.split(' ', Qt::SkipEmptyParts)) {
+            QTRY_COMPARE_WITH_TIMEOUT(w->enabledCommandButtons(), 12, kWaitMs);
             w->click(qPrintable(button));
+        }
         w->messages().clear();
-        if (then == "close" || then == "receive") {
+        if (then == "close" || then == "receive" || then == "reply") {
             if (then == "close")
                 w->click("comopen");
-            link->waiting = then == "close" ? replyFrame(6, hex("0500")) : QByteArray();
+            link->waiting = then == "receive" ? QByteArray() : replyFrame(6, hex("0500"));
             link->raiseReceive();
         } else {
             link->failures[QStringLiteral("output")] = serial_error::kDeviceError;
