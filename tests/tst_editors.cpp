@@ -2,18 +2,12 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QGuiApplication>
-#include <QKeySequence>
 #include <QSignalSpy>
-#include <QTest>
 
 using namespace zentrava;
 using namespace zentrava::test;
 
 namespace {
-
-// Generous: a loaded CI machine may stall far beyond the module's real answer time.
-constexpr int kReplyWaitMs = 5000;
 
 // Shown and active, so clicks and keys take the operator's path.
 bool openWindow(WindowFixture& f) {
@@ -25,25 +19,30 @@ bool openWindow(WindowFixture& f) {
 // "[123]45" selects the first three characters; "1[]23" puts the caret after the 1.
 void setMarkedText(QLineEdit* box, QString marked) {
     box->setFocus();
-    const int open = int(marked.indexOf(QLatin1Char('[')));
-    const int close = int(marked.indexOf(QLatin1Char(']')));
+    const int open = int(marked.indexOf('[')), close = int(marked.indexOf(']'));
     box->setText(marked.remove(close, 1).remove(open, 1));
     box->setSelection(open, close - open - 1);
 }
 
-enum ClipboardState { Usable, Unreadable, Unwritable };
+struct KeyCase {
+    QString box, initial, typed; // the initial text is set as a whole, as a decoder does
+    QStringList steps;           // the text after the set, then after each key and the chord
+    QKeySequence chord;          // pressed after the typed keys
+    QString clipboard, clipboardAfter;
+    bool unreadable = false, unwritable = false; // the clipboard
+};
 
 } // namespace
+Q_DECLARE_METATYPE(KeyCase)
 
 class tst_Editors : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // One write and read per setting through the emulated module: the write carries exactly the
-    // payload the module then reports, and the read brings the value back into emptied boxes.
-    void writeThenRead_data() {
-        QTest::addColumn<QString>("button");  // a Write; its Read reads the next code
+    // A write sends what the module then reports, a read fills emptied boxes; or it is refused.
+    void writes_data() {
+        QTest::addColumn<QString>("button");  // a Write
         QTest::addColumn<QString>("written"); // the serial editor's boxes as "baud/parity"
-        QTest::addColumn<QString>("shown");   // null: sent as code 0, which no reply decodes
+        QTest::addColumn<QString>("shown");   // null: sent as code 0, no reply decodes it
         const auto row = [](const char* button, const char* written, const char* shown) {
             QTest::addRow("%s %s", button, written) << button << written << QString(shown);
         };
@@ -55,9 +54,15 @@ private Q_SLOTS:
         row("writeserial", "300/n", nullptr);
         row("writeid", "00258", "258");
         row("writechannel", "868.5", "868.499994277954");
+        // An empty text is refused before the lock; IDs are pasted, as typing takes no letter.
+        row("Command2", "", "refused");
+        row("writeserial", "/n", "refused");
+        row("Command2", "300", "refused, locked");
+        row("writeid", "19x", "refused, locked");
+        row("writechannel", "86", "refused, locked");
     }
 
-    void writeThenRead() {
+    void writes() {
         QFETCH(QString, button);
         QFETCH(QString, written);
         QFETCH(QString, shown);
@@ -65,11 +70,26 @@ private Q_SLOTS:
         QVERIFY(openWindow(f));
         QSignalSpy replies(f.module.get(), &emu::PtyHost::replySent);
         const CommandButton& write = buttonNamed(button);
-        const QString boxes = QLatin1String(write.controls);
-        const QString status = shown.isNull() ? kFail : kOk;
-        f.setBoxTexts(boxes, written);
+        const QString boxes = write.controls, status = shown.isNull() ? kFail : kOk;
+        const bool pasted = button == "writeid" && shown.startsWith("refused");
+        f.setBoxTexts(boxes, pasted ? "" : written);
+        f.recorders.content = written;
+        if (pasted)
+            QTest::keyClick(f.boxes("id")[0], Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(f.boxTexts(boxes), written);
         f.click(write.name);
-        QTRY_VERIFY_WITH_TIMEOUT(f.status() != kWaiting, kReplyWaitMs);
+        if (shown.startsWith("refused")) {
+            // A refused ID still waits for its code.
+            QCOMPARE(f.state(boxes),
+                     WindowFixture::line(kWaiting, written, shown.endsWith("locked") ? 0 : 12,
+                                         pasted ? 9 : 0, true, "Close", "Opened 9600,n,8,1", true,
+                                         {kInvalid}));
+            QTRY_COMPARE_WITH_TIMEOUT(f.status(), kTimeOut, kWaitMs);
+            QCOMPARE(f.enabledCommandButtons(), 12);
+            QCOMPARE(f.wire(), QByteArray());
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(f.status() != kWaiting, kWaitMs);
         QCOMPARE(replies.size(), 1);
         const int n = payloadLength(write.code);
         QCOMPARE(f.wire().mid(8, n).toHex(), replies[0][0].toByteArray().mid(8, n).toHex());
@@ -80,76 +100,26 @@ private Q_SLOTS:
         // A module told a new baud rate answers only at it (a pseudo-terminal keeps no parity).
         const int baud = f.module->model().line().number;
         QCOMPARE(f.form->serialLink().setSettings(moduleLineFor(baud, 'n')), 0);
-        f.click(buttonFor(write.code + 1).name);
-        QTRY_VERIFY_WITH_TIMEOUT(f.status() != kWaiting, kReplyWaitMs);
+        f.click((&write)[-1].name); // its Read
+        QTRY_VERIFY_WITH_TIMEOUT(f.status() != kWaiting, kWaitMs);
         QCOMPARE(f.status(), status);
         QCOMPARE(f.boxTexts(boxes), shown.isNull() ? emptied : shown);
         QCOMPARE(f.messages(), QStringList());
     }
 
-    void refusals_data() {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("locks");
-        auto row = [](const char* name, const char* button, const char* text, bool locks) {
-            QTest::newRow(name) << QString(button) << QString(text) << locks;
-        };
-        // Only an empty text is refused before the lock.
-        row("channel empty", "Command2", "", false);
-        row("serial baud empty", "writeserial", "/n", false);
-        // Texts no parser takes: tst_protocol::numberTexts has the rest.
-        row("channel 300", "Command2", "300", true);
-        row("id 19x", "writeid", "19x", true);
-        row("frequency 86", "writechannel", "86", true);
-    }
-
-    void refusals() {
-        QFETCH(QString, button);
-        QFETCH(QString, text);
-        QFETCH(bool, locks);
-        WindowFixture f;
-        QVERIFY(openWindow(f));
-        const CommandButton& write = buttonNamed(button);
-        // An ID is pasted: typing lets no letter through.
-        const bool isId = write.code == command::kWriteId;
-        f.setBoxTexts(QLatin1String(write.controls), isId ? QString() : text);
-        f.recorders.clipboard.content = text;
-        if (isId)
-            QTest::keyClick(f.textBox("id"), Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(f.boxTexts(QLatin1String(write.controls)), text);
-        f.click(write.name);
-        QCOMPARE(f.messages(), QStringList{kInvalid});
-        QCOMPARE(f.status(), kWaiting);
-        QCOMPARE(f.enabledCommandButtons(), locks ? 0 : 12);
-        // A refused ID still waits for its code.
-        QCOMPARE(int(f.form->pendingCommand), isId ? 9 : 0);
-        QTRY_COMPARE_WITH_TIMEOUT(f.status(), kTimeOut, kReplyWaitMs);
-        QCOMPARE(f.enabledCommandButtons(), 12);
-        QCOMPARE(f.wire(), QByteArray());
-    }
-
     void keys_data() {
-        QTest::addColumn<QString>("box");
-        QTest::addColumn<QString>("initial"); // set as a whole, as a decoder does
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QKeySequence>("chord"); // pressed after the typed keys
-        QTest::addColumn<QStringList>("steps");  // the text after the set, then after each key
-        QTest::addColumn<QString>("clipboard");
-        QTest::addColumn<int>("state");
-        QTest::addColumn<QString>("clipboardAfter");
+        QTest::addColumn<KeyCase>("c");
         const auto typed = [](const char* name, const char* box, const char* initial,
                               const char* keys, const QStringList& steps) {
-            QTest::newRow(name) << QString(box) << QString(initial) << QString(keys)
-                                << QKeySequence() << steps << QString() << int(Usable) << QString();
+            QTest::newRow(name) << KeyCase{box, initial, keys, steps, {}, {}, {}};
         };
         const auto chord = [](const char* name, const char* initial, const char* chord,
-                              const char* clipboard, ClipboardState state, const char* shown,
-                              const char* clipboardAfter) {
-            const QStringList steps = {
-                QString(initial).remove(QLatin1Char('[')).remove(QLatin1Char(']')), QString(shown)};
-            QTest::newRow(name) << QStringLiteral("id") << QString(initial) << QString()
-                                << QKeySequence(QString(chord)) << steps << QString(clipboard)
-                                << int(state) << QString(clipboardAfter);
+                              const char* clipboard, const char* shown, const char* after,
+                              bool unreadable = false, bool unwritable = false) {
+            const QStringList steps = {QString(initial).remove('[').remove(']'), shown};
+            QTest::newRow(name) << KeyCase{
+                "id",      initial, "",         steps,     QKeySequence(chord),
+                clipboard, after,   unreadable, unwritable};
         };
         // The frequency's range rule, and its reading of the leading number.
         typed("typed 876", "TXfrequency", "[]", "876", {"", "8", "87", "868"});
@@ -159,53 +129,42 @@ private Q_SLOTS:
         typed("typed 868.5", "TXfrequency", "[]", "868.5", {"", "8", "86", "868", "868.", "868.5"});
         typed("typed abc", "TXfrequency", "[]", "abc", {"", "a", "ab", "868"});
         typed("last digit of 868 deleted", "TXfrequency", "868[]", "\b", {"868", "86"});
-        typed("set 8 6 8", "TXfrequency", "8 6 8[]", "", {"8 6 8"});
-        typed("set 870abc", "TXfrequency", "870abc[]", "", {"870abc"});
         // The id box's key filter and its own clipboard keys.
         typed("id non-digits", "id", "123[]", "/:aZ -.+", QStringList(9, QStringLiteral("123")));
         typed("id digits and backspace", "id", "1[]23", "09\b", {"123", "1023", "10923", "1023"});
         typed("id five characters at most", "id", "[]", "123456",
               {"", "1", "12", "123", "1234", "12345", "12345"});
-        chord("Ctrl+C copies", "[123]45", "Ctrl+C", "old", Usable, "12345", "123");
-        chord("Ctrl+X cuts and empties", "[123]45", "Ctrl+X", "old", Usable, "", "123");
-        chord("Ctrl+V over a selection", "1[234]5", "Ctrl+V", "9", Usable, "195", "9");
-        chord("Ctrl+Shift+V", "1[]", "Ctrl+Shift+V", "9x", Usable, "1", "9x");
-        chord("Alt+Ctrl+X", "[123]45", "Alt+Ctrl+X", "old", Usable, "12345", "old");
-        chord("Ctrl+V unreadable", "[123]45", "Ctrl+V", "9", Unreadable, "12345", "9");
-        chord("Ctrl+X unwritable", "[123]45", "Ctrl+X", "old", Unwritable, "12345", "old");
-        chord("Shift+Insert", "1[]", "Shift+Ins", "9", Usable, "1", "9");
-        chord("Ctrl+Insert", "[123]45", "Ctrl+Ins", "old", Usable, "12345", "old");
+        chord("Ctrl+C copies", "[123]45", "Ctrl+C", "old", "12345", "123");
+        chord("Ctrl+X cuts and empties", "[123]45", "Ctrl+X", "old", "", "123");
+        chord("Ctrl+V over a selection", "1[234]5", "Ctrl+V", "9", "195", "9");
+        chord("Ctrl+Shift+V", "1[]", "Ctrl+Shift+V", "9x", "1", "9x");
+        chord("Alt+Ctrl+X", "[123]45", "Alt+Ctrl+X", "old", "12345", "old");
+        chord("Ctrl+V unreadable", "[123]45", "Ctrl+V", "9", "12345", "9", true);
+        chord("Ctrl+X unwritable", "[123]45", "Ctrl+X", "old", "12345", "old", false, true);
+        chord("Shift+Insert", "1[]", "Shift+Ins", "9", "1", "9");
+        chord("Ctrl+Insert", "[123]45", "Ctrl+Ins", "old", "12345", "old");
     }
 
     void keys() {
-        QFETCH(QString, box);
-        QFETCH(QString, initial);
-        QFETCH(QString, typed);
-        QFETCH(QKeySequence, chord);
-        QFETCH(QStringList, steps);
-        QFETCH(QString, clipboard);
-        QFETCH(int, state);
-        QFETCH(QString, clipboardAfter);
+        QFETCH(KeyCase, c);
         WindowFixture f;
         QVERIFY(openWindow(f));
         // The box's own clipboard keys would reach the system clipboard, never the fake one.
         const QString system = QStringLiteral("8");
         QGuiApplication::clipboard()->setText(system);
-        QCOMPARE(QGuiApplication::clipboard()->text(), system);
-        f.recorders.clipboard.content = clipboard;
-        f.recorders.clipboard.readable = state != Unreadable;
-        f.recorders.clipboard.writable = state != Unwritable;
-        QLineEdit* edit = f.textBox(qPrintable(box));
-        setMarkedText(edit, initial);
-        QCOMPARE(edit->text(), steps.at(0));
-        for (int i = 0; i < typed.size(); ++i) {
-            QTest::keyClick(edit, typed.at(i).toLatin1());
-            QCOMPARE(edit->text(), steps.at(i + 1));
+        f.recorders.content = c.clipboard;
+        f.recorders.readable = !c.unreadable;
+        f.recorders.writable = !c.unwritable;
+        QLineEdit* edit = f.boxes(c.box)[0];
+        setMarkedText(edit, c.initial);
+        QCOMPARE(edit->text(), c.steps.at(0));
+        for (int i = 0; i < c.typed.size(); ++i) {
+            QTest::keyClick(edit, c.typed.at(i).toLatin1());
+            QCOMPARE(edit->text(), c.steps.at(i + 1));
         }
-        if (!chord.isEmpty())
-            QTest::keySequence(edit, chord);
-        QCOMPARE(edit->text(), steps.last());
-        QCOMPARE(f.recorders.clipboard.content, clipboardAfter);
+        QTest::keySequence(edit, c.chord);
+        QCOMPARE(edit->text(), c.steps.last());
+        QCOMPARE(f.recorders.content, c.clipboardAfter);
         QCOMPARE(QGuiApplication::clipboard()->text(), system);
     }
 
@@ -216,8 +175,7 @@ private Q_SLOTS:
             QTest::newRow(box) << QString(box);
     }
 
-    // Tab, then Shift+Tab.
-    void tabMovesOn() {
+    void tabMovesOn() { // and Shift+Tab
         QFETCH(QString, box);
         WindowFixture f;
         QVERIFY(openWindow(f));

@@ -9,24 +9,17 @@
 
 namespace zentrava::test {
 
-// A serial link whose failures are chosen by the test: only for the codes a
-// pseudo-terminal cannot produce.
+// A serial link whose failures the test chooses: only for codes a pseudo-terminal cannot give.
 class ScriptedLink final : public SerialLink {
     Q_OBJECT
 public:
-    using SerialLink::SerialLink;
-
-    // Operation name ("setCommPort", "setSettings", "open", "output", "input") -> code.
-    QMap<QString, int> failures;
+    QMap<QString, int> failures; // "setCommPort", "setSettings", "open", "output", "input" -> code
     QList<int> openablePorts;
     QMap<int, int> openFailures; // port -> code of its refused open
     QByteArray waiting;
     QByteArray written;
 
-    void raiseReceive() {
-        m_event = kEventReceive;
-        Q_EMIT OnComm();
-    }
+    void raiseReceive() { m_event = kEventReceive, Q_EMIT OnComm(); }
 
     int setCommPort(int port) override {
         return run("setCommPort", [&] { m_port = port; });
@@ -47,18 +40,12 @@ public:
     bool portOpen() const override { return m_open; }
     int setInBufferSize(int) override { return 0; }
     int inBufferSize() const override { return 1024; }
-    int setInBufferCount(int) override {
-        return run("", [&] { waiting.clear(); });
-    }
+    int setInBufferCount(int) override { return waiting.clear(), 0; }
     int inBufferCount() const override { return int(waiting.size()); }
     int setInputMode(int) override { return 0; }
-    int setInputLen(int length) override {
-        return run("", [&] { m_inputLen = length; });
-    }
+    int setInputLen(int length) override { return m_inputLen = length, 0; }
     int inputLen() const override { return m_inputLen; }
-    int setRThreshold(int threshold) override {
-        return run("", [&] { m_threshold = threshold; });
-    }
+    int setRThreshold(int threshold) override { return m_threshold = threshold, 0; }
     int rThreshold() const override { return m_threshold; }
     int setSThreshold(int) override { return 0; }
     int output(const QByteArray& bytes) override {
@@ -74,18 +61,13 @@ public:
 private:
     // The scripted failure of `operation`, or 0 once `apply` has done it.
     template <typename F> int run(const char* operation, F apply) {
-        if (const int error = failures.value(QLatin1String(operation), 0))
-            return error;
-        apply();
-        return 0;
+        const int error = failures.value(QLatin1String(operation), 0);
+        return error ? error : (apply(), 0);
     }
 
-    int m_port = 1;
+    int m_port = 1, m_inputLen = 0, m_threshold = 0, m_event = 0;
     QString m_settings;
     bool m_open = false;
-    int m_inputLen = 0;
-    int m_threshold = 0;
-    int m_event = 0;
 };
 
 } // namespace zentrava::test

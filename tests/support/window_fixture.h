@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/form1.h"
-#include "app/ui_services.h"
 #include "emulator/pty_host.h"
 
 #include <QComboBox>
@@ -10,63 +9,40 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <QUrl>
 
 #include <algorithm>
 #include <functional>
-#include <memory>
-#include <optional>
-#include <utility>
 
 namespace zentrava::test {
 
-// Stands in for modal boxes: remembers each message instead of waiting for an operator. With
-// `whileUp` set, the box stays up, running its own event loop as a modal box does, while
-// `whileUp` runs once.
-class RecordingMessages final : public MessageSink {
+// The window's services, recording what it asks; a box with `whileUp` set runs that once
+// inside its own event loop, as a modal box does.
+class Recorders final : public MessageSink, public Launcher, public Clipboard {
 public:
     void warn(QWidget*, const QString& text) override {
         messages.append(text);
-        if (!whileUp)
-            return;
         QEventLoop box;
-        QTimer::singleShot(0, &box, [&] {
-            std::exchange(whileUp, {})();
-            box.quit();
-        });
-        box.exec();
+        QTimer::singleShot(0, &box, [&] { std::exchange(whileUp, {})(), box.quit(); });
+        if (whileUp)
+            box.exec();
     }
-    QStringList messages;
-    std::function<void()> whileUp;
-};
-
-class RecordingLauncher final : public Launcher {
-public:
     void openUrl(const QUrl& url) override { urls.append(url); }
-    QList<QUrl> urls;
-};
-
-class FakeClipboard final : public Clipboard {
-public:
     std::optional<QString> text() override {
         return readable ? std::optional(content) : std::nullopt;
     }
     bool setText(const QString& text) override {
-        content = writable ? text : content;
-        return writable;
+        return (content = writable ? text : content), writable;
     }
-    QString content;
-    bool readable = true;
-    bool writable = true;
+    UiServices services() { return {this, this, this}; }
+
+    QStringList messages;
+    std::function<void()> whileUp;
+    QList<QUrl> urls;
+    QString content; // of the clipboard
+    bool readable = true, writable = true;
 };
 
-// The services a window is given, recording what it asks of them.
-struct Recorders {
-    RecordingMessages messages;
-    RecordingLauncher launcher;
-    FakeClipboard clipboard;
-    UiServices services() { return {&messages, &launcher, &clipboard}; }
-};
+inline constexpr int kWaitMs = 5000; // a loaded machine may stall far beyond the module's time
 
 // The window's words, exactly as the operator sees them.
 inline const QString kOk = QStringLiteral("Success!");
@@ -78,7 +54,7 @@ inline const QString kInvalid = QStringLiteral("Invalid argument,please check-ou
 inline const QString kAlreadyOpen = QStringLiteral("Port already opened,please check-ups\uFF01");
 inline const QString kNotAvailable = QStringLiteral("Port is not available\uFF01");
 
-// Each command button, the code it sends and the controls its reply fills.
+// Each command button, the code it sends and the boxes its reply fills; a Read, then its Write.
 struct CommandButton {
     const char* name;
     CommandCode code;
@@ -96,13 +72,7 @@ inline constexpr CommandButton kCommandButtons[] = {
     {"readserial", command::kReadSerial, "sbaudrate/scheckbits"},
     {"writeserial", command::kWriteSerial, "sbaudrate/scheckbits"},
     {"Command3", command::kReadPower, "Combo2"},
-    {"Command4", command::kWritePower, "Combo2"},
-};
-
-inline const CommandButton& buttonFor(int code) {
-    return *std::find_if(std::begin(kCommandButtons), std::end(kCommandButtons),
-                         [&](const CommandButton& b) { return b.code == code; });
-}
+    {"Command4", command::kWritePower, "Combo2"}};
 inline const CommandButton& buttonNamed(const QString& name) {
     return *std::find_if(std::begin(kCommandButtons), std::end(kCommandButtons),
                          [&](const CommandButton& b) { return name == QLatin1String(b.name); });
@@ -115,8 +85,7 @@ public:
         PortMap map;
         if (withModule) {
             module = std::make_unique<emu::PtyHost>();
-            QString error;
-            if (!module->open(&error))
+            if (QString error; !module->open(&error))
                 qFatal("no pseudo-terminal: %s", qPrintable(error));
             map.set(1, module->devicePath(), QStringLiteral("emulated KT7720"));
         }
@@ -131,21 +100,17 @@ public:
 
     template <typename T = QWidget> T* widget(const char* name) const {
         T* found = form->findChild<T*>(QLatin1String(name));
-        if (!found)
-            qFatal("no widget %s", name);
-        return found;
+        return found ? found : (qFatal("no widget %s", name), nullptr);
     }
     QPushButton* button(const char* name) const { return widget<QPushButton>(name); }
     QComboBox* combo(const char* name) const { return widget<QComboBox>(name); }
-    QLineEdit* textBox(const char* name) const { return widget<QLineEdit>(name); }
     QTimer* timer2() const { return widget<QTimer>("Timer2"); }
-
     void click(const char* name) { QTest::mouseClick(button(name), Qt::LeftButton); }
 
-    // The text boxes named "a/b": an editable combo's line edit or a plain text box.
+    // The boxes named "a/b": an editable combo's line edit or a plain text box.
     QList<QLineEdit*> boxes(const QString& names) const {
         QList<QLineEdit*> found;
-        for (const QString& name : names.split(QLatin1Char('/'))) {
+        for (const QString& name : names.split(u'/')) {
             auto* box = form->findChild<QComboBox*>(name);
             found << (box ? box->lineEdit() : form->findChild<QLineEdit*>(name));
         }
@@ -155,60 +120,52 @@ public:
         QStringList texts;
         for (const QLineEdit* box : boxes(names))
             texts << box->text();
-        return texts.join(QLatin1Char('/'));
+        return texts.join(u'/');
     }
     void setBoxTexts(const QString& names, const QString& texts) {
         const QList<QLineEdit*> found = boxes(names);
         for (int i = 0; i < found.size(); ++i)
-            found[i]->setText(texts.split(QLatin1Char('/')).value(i));
+            found[i]->setText(texts.split(u'/').value(i));
     }
 
-    // Opens COM1 through the port button; true when the window reached the Open state.
+    // Opens COM1 through the port button; true when the port is open.
     bool openPort() {
         click("comopen");
         return form->serialLink().portOpen();
     }
-
     int enabledCommandButtons() const {
-        return int(
-            std::count_if(std::begin(kCommandButtons), std::end(kCommandButtons),
-                          [this](const CommandButton& b) { return button(b.name)->isEnabled(); }));
+        return int(std::count_if(std::begin(kCommandButtons), std::end(kCommandButtons),
+                                 [this](auto& b) { return button(b.name)->isEnabled(); }));
     }
-
     QString status() const { return form->panelText(2); }
 
     // Everything an exchange leaves behind, with the texts of `controls`, in one line.
     QString state(const QString& controls) const {
-        return QStringList{status(),
-                           boxTexts(controls),
-                           QStringLiteral("%1 buttons").arg(enabledCommandButtons()),
-                           QStringLiteral("pending %1").arg(form->pendingCommand),
-                           form->serialLink().portOpen() ? "port open" : "port closed",
-                           button("comopen")->text(),
-                           form->panelText(1),
-                           timer2()->isActive() ? "Timer2 running" : "Timer2 stopped",
-                           recorders.messages.messages.join(QLatin1Char('+'))}
-            .join(QStringLiteral(" | "));
+        return line(status(), boxTexts(controls), enabledCommandButtons(), form->pendingCommand,
+                    form->serialLink().portOpen(), button("comopen")->text(), form->panelText(1),
+                    timer2()->isActive(), messages());
     }
     // The state as it must be with `status` shown; a closed port is one that was lost or failed.
     static QString expected(const QString& status, const QString& texts, int pending,
                             bool open = true, const QStringList& messages = {}) {
         const bool waiting = status == kWaiting;
-        return QStringList{status,
-                           texts,
-                           QStringLiteral("%1 buttons").arg(open && !waiting ? 12 : 0),
-                           QStringLiteral("pending %1").arg(pending),
-                           open ? "port open" : "port closed",
-                           open ? "Close" : "Open",
-                           open ? "Opened 9600,n,8,1" : "Closed 9600,n,8,1",
-                           waiting ? "Timer2 running" : "Timer2 stopped",
-                           messages.join(QLatin1Char('+'))}
-            .join(QStringLiteral(" | "));
+        return line(status, texts, open && !waiting ? 12 : 0, pending, open,
+                    open ? "Close" : "Open", open ? "Opened 9600,n,8,1" : "Closed 9600,n,8,1",
+                    waiting, messages);
+    }
+    static QString line(const QString& status, const QString& texts, int buttons, int pending,
+                        bool open, const QString& caption, const QString& panel1, bool timer,
+                        const QStringList& messages) {
+        return QStringLiteral(
+                   "%1 | %2 | %3 buttons | pending %4 | port %5 | %6 | %7 | Timer2 %8 | %9")
+            .arg(status, texts, QString::number(buttons), QString::number(pending),
+                 QLatin1String(open ? "open" : "closed"), caption, panel1,
+                 QLatin1String(timer ? "running" : "stopped"), messages.join(u'+'));
     }
     QByteArray wire() const { return module->received(); }
-    QStringList& messages() { return recorders.messages.messages; }
+    QStringList& messages() const { return recorders.messages; }
 
-    Recorders recorders;
+    mutable Recorders recorders;
     std::unique_ptr<emu::PtyHost> module;
     std::unique_ptr<Form1> form;
 };
