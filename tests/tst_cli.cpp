@@ -131,7 +131,6 @@ private Q_SLOTS:
 
     void runs_data() {
         QTest::addColumn<Case>("c");
-        // What each command prints.
         row("get all", {""}, "get", 0, kAll, "", {6, 12, 14, 10, 4, 2});
         row("once each", {""}, "get power channel power", 0, "power=127|channel=0", "", {12, 6});
         row("get json", {"channel:3"}, "--json get all", 0,
