@@ -19,7 +19,7 @@ void Fixture::start() {
     connect(&session, &ModuleSession::timedOut, this, &Fixture::onSilence);
     connect(&session, &ModuleSession::deviceLost, this, [this] {
         if (m_state != State::Writing)
-            halt(QStringLiteral("the port was lost (unplugged or hung up)"));
+            halt(kPortLost);
     });
     const QString failure = m_port.open();
     if (!failure.isEmpty())
@@ -76,7 +76,7 @@ void Fixture::onModuleFinished() {
     if (m_state == State::Stopped)
         return;
     if (!m_port.link.portOpen())
-        return halt(QStringLiteral("the port was lost (unplugged or hung up)"));
+        return halt(kPortLost);
     // Until it is taken off, the module is asked at the line it now listens at.
     if (const int error = m_port.link.setSettings(line))
         return halt(linkMessage(error, m_port.device));

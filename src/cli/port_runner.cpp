@@ -190,8 +190,7 @@ void PortRunner::onTimedOut() {
 }
 
 void PortRunner::onDeviceLost() {
-    fail(exit_status::kPortFailed,
-         QStringLiteral("the port was lost (unplugged or hung up) while %1").arg(doing()));
+    fail(exit_status::kPortFailed, kPortLost + QStringLiteral(" while ") + doing());
     finish();
 }
 

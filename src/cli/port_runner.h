@@ -37,6 +37,9 @@ public:
 // The reason for a link's failure code, for messages.
 QString linkMessage(int code, const QString& device);
 
+// What a port that went away under a module is reported as.
+inline const QString kPortLost = QStringLiteral("the port was lost (unplugged or hung up)");
+
 // One module on one port: takes the plan's steps in order, one request at a time. A port that
 // is closed it opens, and closes again when done; one handed over open stays open.
 class PortRunner : public QObject {

@@ -9,6 +9,7 @@
 #include <future>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 namespace zentrava {
 
@@ -93,13 +94,16 @@ bool SystemPortSource::isSettling() const {
 }
 
 QList<PortDevice> SystemPortSource::devices() const {
-    m_listed = m_lister();
+    // The listing that found a change serves the refresh it prompts.
+    if (!std::exchange(m_changeListed, false))
+        m_listed = m_lister();
     return m_listed;
 }
 
 void SystemPortSource::compareListing() {
-    const QList<PortDevice> before = m_listed;
-    if (devices() != before)
+    const QList<PortDevice> before = std::exchange(m_listed, m_lister());
+    m_changeListed = m_listed != before;
+    if (m_changeListed)
         Q_EMIT changed();
 }
 

@@ -76,6 +76,8 @@ private:
     Lister m_lister;
     // What the last listing held, to tell a change of serial devices from any other in /dev.
     mutable QList<PortDevice> m_listed;
+    // Set when a change was listed and not yet handed out.
+    mutable bool m_changeListed = false;
     QFileSystemWatcher* m_watcher = nullptr;
     QTimer* m_settle = nullptr;
 };
