@@ -1,6 +1,7 @@
 #include "emulator/pty_host.h"
 
 #include "core/line_settings.h"
+#include "core/value_lists.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -22,19 +23,10 @@ constexpr qint64 kPacedByteNs = lineTimeNs(1);
 constexpr int kReadRetryMs = 100;
 constexpr int kMaxReadsPerWakeup = 16;
 
-struct Speed {
-    speed_t code;
-    int baudRate;
-};
-// The module's baud rates.
-constexpr std::array<Speed, 8> kSpeeds{{{B1200, 1200},
-                                        {B2400, 2400},
-                                        {B4800, 4800},
-                                        {B9600, 9600},
-                                        {B19200, 19200},
-                                        {B38400, 38400},
-                                        {B57600, 57600},
-                                        {B115200, 115200}}};
+// The termios code of each of the module's baud rates, in the list's order.
+constexpr std::array<speed_t, 8> kSpeeds{B1200,  B2400,  B4800,  B9600,
+                                         B19200, B38400, B57600, B115200};
+static_assert(kSpeeds.size() == kBaudRates.entries.size());
 
 QString systemError(const char* what) {
     return QStringLiteral("%1: %2").arg(QLatin1String(what),
@@ -208,10 +200,9 @@ bool PtyHost::heardAtModuleLine() const {
     termios tio{};
     if (::tcgetattr(m_heldSlave, &tio) != 0)
         return true;
-    const auto speed = std::find_if(kSpeeds.begin(), kSpeeds.end(), [&tio](const Speed& s) {
-        return s.code == ::cfgetospeed(&tio);
-    });
-    return speed != kSpeeds.end() && speed->baudRate == m_model.line().number;
+    const auto speed = std::find(kSpeeds.begin(), kSpeeds.end(), ::cfgetospeed(&tio));
+    return speed != kSpeeds.end() &&
+           kBaudRates.entries[std::size_t(speed - kSpeeds.begin())] == m_model.line().number;
 }
 
 void PtyHost::startNextReply() {
