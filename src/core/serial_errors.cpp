@@ -28,11 +28,12 @@ constexpr std::array<ErrorText, 9> kErrorTexts{{
 
 QString serialErrorMessage(int code, const QString& device) {
     for (const ErrorText& entry : kErrorTexts) {
+        if (entry.code != code)
+            continue;
         const QString text = QString::fromUtf16(entry.text);
-        if (entry.code == code)
-            return text.contains(QLatin1String("%1"))
-                       ? text.arg(device.isEmpty() ? QStringLiteral("the port") : device)
-                       : text;
+        return text.contains(QLatin1String("%1"))
+                   ? text.arg(device.isEmpty() ? QStringLiteral("the port") : device)
+                   : text;
     }
     return QString();
 }

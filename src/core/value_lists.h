@@ -24,7 +24,11 @@ template <typename T, std::size_t N> struct CodeList {
 
     // Exact, case-sensitive match of the whole text.
     std::optional<T> fromText(const QString& text) const {
-        return fromCode(int(texts().indexOf(text)) + firstCode);
+        for (T entry : entries) {
+            if (textOf(entry) == text)
+                return entry;
+        }
+        return std::nullopt;
     }
 
     std::optional<T> fromCode(int code) const {
